@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the build and test dependencies that are missing, and nothing else.
+# Usage: scripts/install-deps.sh [--fuzz]   (--fuzz adds clang and its runtimes)
+set -euo pipefail
+
+packages=(g++ cmake ninja-build make pkg-config zlib1g-dev libgtest-dev)
+if [[ "${1:-}" == "--fuzz" ]]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing missing build dependencies: ${missing[*]}"
+sudo=""
+[[ $(id -u) -ne 0 ]] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,178 @@
+#include "tool/import_driver.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "tool/asset_selection.h"
+#include "tool/bundle_writer.h"
+#include "tool/import_error.h"
+#include "tool/sound_table.h"
+
+namespace kestrine {
+
+namespace {
+
+constexpr double kBytesPerMiB = 1048576.0;
+
+// One run of the import. Holds everything the run has taken, so that a
+// failure at any step can release it in one place.
+class ClassicImport {
+ public:
+  ClassicImport(StorageApi& api, std::FILE* out) : api_(api), out_(out) {}
+
+  void Run(const char* installDirectory, const char* outputPath);
+  void ReleaseAfterFailure();
+
+ private:
+  void OpenLocalStorage(const char* installDirectory);
+  void EnumerateAssets();
+  void AddSearchResult(const SearchResult& result);
+  void SelectAndSort();
+  void WriteBundle(const char* outputPath);
+  void ImportAsset(const AssetEntry& entry);
+  void PrintProgress(size_t index);
+
+  StorageApi& api_;
+  std::FILE* out_;
+  StorageHandle storage_ = nullptr;
+  SearchHandle search_ = nullptr;
+  FileHandle openFile_ = nullptr;
+  std::unique_ptr<BundleWriter> bundle_;
+  std::vector<AssetEntry> entries_;
+  std::unordered_set<std::string> seenNames_;
+  std::string soundTableStorageName_;
+  uint64_t totalBytes_ = 0;
+};
+
+void ClassicImport::Run(const char* installDirectory, const char* outputPath) {
+  OpenLocalStorage(installDirectory);
+  EnumerateAssets();
+  SelectAndSort();
+  WriteBundle(outputPath);
+  api_.CloseStorage(storage_);
+  storage_ = nullptr;
+  std::fprintf(out_, "Imported %zu original asset files, %.1f MiB from local storage.\n",
+               entries_.size(), static_cast<double>(totalBytes_) / kBytesPerMiB);
+}
+
+void ClassicImport::ReleaseAfterFailure() {
+  if (openFile_ != nullptr) api_.CloseFile(openFile_);
+  if (search_ != nullptr) api_.SearchClose(search_);
+  if (storage_ != nullptr) api_.CloseStorage(storage_);
+  if (bundle_) bundle_->Abandon();
+  openFile_ = search_ = storage_ = nullptr;
+  bundle_.reset();
+}
+
+void ClassicImport::OpenLocalStorage(const char* installDirectory) {
+  StorageOpenArgs args{};
+  args.size = sizeof(StorageOpenArgs);
+  args.localeMask = kImportLocaleMask;
+  storage_ = api_.OpenStorage(installDirectory, &args);
+  if (storage_ == nullptr) {
+    FailImportWithError("Cannot open local CASC storage (finish Lumengate installation first)");
+  }
+}
+
+void ClassicImport::EnumerateAssets() {
+  SearchResult result{};
+  search_ = api_.SearchFirst(storage_, "*", &result, nullptr);
+  if (search_ == nullptr) FailImport("Cannot enumerate local CASC files");
+  do {
+    AddSearchResult(result);
+  } while (api_.SearchNext(search_, &result));
+  api_.SearchClose(search_);
+  search_ = nullptr;
+}
+
+// The first storage name found for an asset name is the one imported; the
+// sound table, however, is read from the last one found.
+void ClassicImport::AddSearchResult(const SearchResult& result) {
+  std::string storageName(result.fileName, strnlen(result.fileName, sizeof(result.fileName)));
+  std::string assetName = NormalizeAssetName(storageName);
+  if (assetName == kSoundTableAssetName) soundTableStorageName_ = storageName;
+  if (IsClassicAsset(assetName) && seenNames_.insert(assetName).second) {
+    entries_.push_back({std::move(assetName), std::move(storageName)});
+  }
+}
+
+void ClassicImport::SelectAndSort() {
+  SoundSet wanted = LoadSoundTable(api_, storage_, soundTableStorageName_, openFile_);
+  FilterSounds(entries_, wanted);
+  // std::string compares like memcmp, as unsigned bytes; a proper prefix sorts first.
+  std::sort(entries_.begin(), entries_.end(),
+            [](const AssetEntry& a, const AssetEntry& b) { return a.assetName < b.assetName; });
+  if (entries_.empty()) FailImport("No classic StarCraft assets found");
+}
+
+void ClassicImport::WriteBundle(const char* outputPath) {
+  bundle_ = std::make_unique<BundleWriter>(outputPath);
+  bundle_->WriteHeader(static_cast<uint32_t>(entries_.size()));
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    ImportAsset(entries_[i]);
+    if (i % kProgressInterval == 0) PrintProgress(i);
+  }
+  bundle_->Commit();
+  bundle_.reset();
+}
+
+void ClassicImport::ImportAsset(const AssetEntry& entry) {
+  if (!api_.OpenFileByName(storage_, entry.storageName.c_str(), &openFile_)) {
+    openFile_ = nullptr;
+    FailImportWithError("Cannot open local asset " + entry.storageName);
+  }
+  uint64_t size = 0;
+  if (uint32_t error = api_.GetFileContentSize(openFile_, &size)) {
+    SetCascError(error);
+    FailImport("Invalid classic asset size");
+  }
+  if (size > kMaxAssetSize || totalBytes_ + size > kMaxTotalSize) {
+    FailImport("Invalid classic asset size");
+  }
+
+  // A zero-size asset is written as an empty record, without a read.
+  std::unique_ptr<uint8_t[]> data = std::make_unique<uint8_t[]>(size);
+  uint32_t bytesRead = 0;
+  if (size != 0 && (!api_.ReadOpenFile(openFile_, data.get(), static_cast<uint32_t>(size),
+                                       &bytesRead) ||
+                    bytesRead != size)) {
+    FailImportWithError("Cannot read local asset " + entry.storageName);
+  }
+  api_.CloseFile(openFile_);
+  openFile_ = nullptr;
+
+  bundle_->WriteRecord(entry.assetName, {data.get(), static_cast<size_t>(size)});
+  totalBytes_ += size;
+}
+
+void ClassicImport::PrintProgress(size_t index) {
+  std::fprintf(out_, "Imported %zu/%zu files, %.1f MiB\n", index + 1, entries_.size(),
+               static_cast<double>(totalBytes_) / kBytesPerMiB);
+  std::fflush(out_);
+}
+
+}  // namespace
+
+int ImportClassicAssets(StorageApi& api, const char* installDirectory, const char* outputPath,
+                        std::FILE* out, std::FILE* err) {
+  ClassicImport import(api, out);
+  try {
+    import.Run(installDirectory, outputPath);
+    return 0;
+  } catch (const std::exception& failure) {
+    import.ReleaseAfterFailure();
+    std::fprintf(err, "Asset import failed: %s\n", failure.what());
+    return 1;
+  }
+}
+
+int ImportClassicAssets(const char* installDirectory, const char* outputPath) {
+  return ImportClassicAssets(LibraryStorageApi(), installDirectory, outputPath, stdout, stderr);
+}
+
+}  // namespace kestrine
