@@ -6,8 +6,12 @@ namespace {
 thread_local uint32_t t_lastError = kErrorSuccess;
 }
 
-uint32_t GetCascError() { return t_lastError; }
+uint32_t GetCascError() {
+  return t_lastError;
+}
 
-void SetCascError(uint32_t error) { t_lastError = error; }
+void SetCascError(uint32_t error) {
+  t_lastError = error;
+}
 
 }  // namespace kestrine

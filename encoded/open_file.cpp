@@ -24,7 +24,8 @@ uint32_t GetFileContentSize(FileHandle file, uint64_t* contentSize) {
   return kErrorNotSupported;
 }
 
-bool ReadOpenFile(FileHandle file, void* buffer, uint32_t /*bytesToRead*/, uint32_t* /*bytesRead*/) {
+bool ReadOpenFile(FileHandle file, void* buffer, uint32_t /*bytesToRead*/,
+                  uint32_t* /*bytesRead*/) {
   if (!HasSignature(file, kFileSignature)) return FailWith(kErrorInvalidHandle);
   if (buffer == nullptr) return FailWith(kErrorInvalidParameter);
   return FailWith(kErrorNotSupported);

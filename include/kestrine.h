@@ -43,8 +43,8 @@ using FileHandle = void*;
 // ---- Storage open ----
 
 // Called before each major step of the open; returning true cancels it (1223).
-using ProgressCallback = bool (*)(void* context, uint32_t stage, const char* name,
-                                  uint32_t current, uint32_t total);
+using ProgressCallback = bool (*)(void* context, uint32_t stage, const char* name, uint32_t current,
+                                  uint32_t total);
 
 // Called when a ".build.info" lists several active products and none was
 // chosen; stores the chosen index. False, or an index not below the count,
@@ -61,16 +61,16 @@ inline constexpr uint32_t STF_ONLINE_FALLBACK = 0x2000;  // fetch missing manife
 // stored here for the duration of OpenStorage; the caller's own values are
 // back in place when it returns.
 struct StorageOpenArgs {
-  uint64_t size;                     // sizeof(StorageOpenArgs) = 88
-  const char* localPath;             // first segment of the parameter string
-  const char* productCode;           // optional, one product of the installation
-  const char* region;                // optional two-letter region code
+  uint64_t size;                      // sizeof(StorageOpenArgs) = 88
+  const char* localPath;              // first segment of the parameter string
+  const char* productCode;            // optional, one product of the installation
+  const char* region;                 // optional two-letter region code
   ProgressCallback progressCallback;  // optional
   void* progressContext;
   ProductCallback productCallback;  // optional
   void* productContext;
-  uint32_t localeMask;  // 0: the storage's default
-  uint32_t flags;       // STF_ONLINE_FALLBACK, 0x1000
+  uint32_t localeMask;   // 0: the storage's default
+  uint32_t flags;        // STF_ONLINE_FALLBACK, 0x1000
   const char* buildKey;  // optional, 32 hex digits (online storages)
   const char* cdnHost;   // optional host or URL of a content server
 };

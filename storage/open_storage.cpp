@@ -21,7 +21,9 @@ constexpr size_t kRegionEnd = offsetof(StorageOpenArgs, region) + 8;
 constexpr size_t kBuildKeyEnd = offsetof(StorageOpenArgs, buildKey) + 8;
 constexpr size_t kCdnHostEnd = offsetof(StorageOpenArgs, cdnHost) + 8;
 
-bool IsSet(const char* text) { return text != nullptr && text[0] != '\0'; }
+bool IsSet(const char* text) {
+  return text != nullptr && text[0] != '\0';
+}
 
 // The field value that the caller's record carries, when its size covers it.
 const char* CarriedField(const StorageOpenArgs& args, const char* StorageOpenArgs::*field,

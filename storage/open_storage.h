@@ -28,6 +28,8 @@ struct ParameterSegments {
 
 // True when `args` is long enough, by its size field, to hold the field that
 // ends `fieldEnd` bytes into the record.
-inline bool ArgsCover(const StorageOpenArgs& args, size_t fieldEnd) { return args.size >= fieldEnd; }
+inline bool ArgsCover(const StorageOpenArgs& args, size_t fieldEnd) {
+  return args.size >= fieldEnd;
+}
 
 }  // namespace kestrine

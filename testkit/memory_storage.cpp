@@ -139,7 +139,8 @@ bool MemoryStorage::ReadOpenFile(FileHandle handle, void* buffer, uint32_t bytes
   if (faults.readError) return FailWith(*faults.readError);
 
   const File& file = *record->file;
-  uint64_t count = std::min<uint64_t>(bytesToRead, file.size - std::min(file.size, record->position));
+  uint64_t count =
+      std::min<uint64_t>(bytesToRead, file.size - std::min(file.size, record->position));
   if (faults.shortBy) count -= std::min<uint64_t>(count, *faults.shortBy);
   auto* out = static_cast<uint8_t*>(buffer);
   if (file.content) {

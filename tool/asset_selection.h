@@ -15,13 +15,13 @@ struct AssetEntry {
 
 // Directory prefixes of the classic assets, in the order they are tried.
 inline constexpr std::array<std::string_view, 11> kClassicDirectories = {
-    "arr/",  "scripts/", "triggers/", "unit/",    "tileset/",  "game/",
-    "rez/",  "font/",    "console/",  "glue/pal/", "cursor/",
+    "arr/", "scripts/", "triggers/", "unit/",     "tileset/", "game/",
+    "rez/", "font/",    "console/",  "glue/pal/", "cursor/",
 };
 
 // Extensions accepted under those prefixes, in the order they are tried.
 inline constexpr std::array<std::string_view, 13> kClassicExtensions = {
-    ".dat", ".tbl", ".bin", ".grp", ".pcx", ".cv5",  ".vf4",
+    ".dat", ".tbl", ".bin",   ".grp", ".pcx", ".cv5", ".vf4",
     ".vr4", ".vx4", ".vx4ex", ".wpe", ".trg", ".fnt",
 };
 

@@ -17,7 +17,7 @@ namespace {
 constexpr size_t kStreamBufferSize = 1 << 20;
 
 bool IsDirectory(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
@@ -67,7 +67,9 @@ BundleWriter::BundleWriter(std::string outputPath) : outputPath_(std::move(outpu
   std::setvbuf(stream_, nullptr, _IOFBF, kStreamBufferSize);
 }
 
-BundleWriter::~BundleWriter() { Abandon(); }
+BundleWriter::~BundleWriter() {
+  Abandon();
+}
 
 void BundleWriter::WriteHeader(uint32_t recordCount) {
   // The magic's own write is not checked: a failing stream shows at the next byte.

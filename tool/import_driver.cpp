@@ -138,9 +138,9 @@ void ClassicImport::ImportAsset(const AssetEntry& entry) {
   // A zero-size asset is written as an empty record, without a read.
   std::unique_ptr<uint8_t[]> data = std::make_unique<uint8_t[]>(size);
   uint32_t bytesRead = 0;
-  if (size != 0 && (!api_.ReadOpenFile(openFile_, data.get(), static_cast<uint32_t>(size),
-                                       &bytesRead) ||
-                    bytesRead != size)) {
+  if (size != 0 &&
+      (!api_.ReadOpenFile(openFile_, data.get(), static_cast<uint32_t>(size), &bytesRead) ||
+       bytesRead != size)) {
     FailImportWithError("Cannot read local asset " + entry.storageName);
   }
   api_.CloseFile(openFile_);

@@ -1,0 +1,42 @@
+# Entry points. Each installs the build dependencies it needs when missing.
+#   make demo        build the tool and import the demo installation
+#   make test        build and run the whole test suite
+#   make check-asan  the test suite under AddressSanitizer + UBSan
+#   make fuzz        build the fuzz targets with clang and replay their corpora
+.PHONY: all build demo test check-asan fuzz deps clean
+
+BUILD_DIR := build
+ASAN_DIR := build-asan
+FUZZ_DIR := build-fuzz
+JOBS := $(shell nproc 2>/dev/null || echo 2)
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@ninja -C $(BUILD_DIR)
+
+demo: build
+	@scripts/demo.sh $(BUILD_DIR)
+
+test: build
+	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+check-asan: deps
+	@cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTRINE_SANITIZE=ON >/dev/null
+	@ninja -C $(ASAN_DIR)
+	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+fuzz:
+	@scripts/install-deps.sh --fuzz
+	@CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DKESTRINE_FUZZ=ON >/dev/null
+	@ninja -C $(FUZZ_DIR)
+	@scripts/replay-fuzz.sh $(FUZZ_DIR)
+
+clean:
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)
