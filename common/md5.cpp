@@ -1,1 +1,172 @@
-// placeholder
+#include "common/md5.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace kestrine {
+
+namespace {
+
+uint32_t LoadLe32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+void StoreLe32(uint32_t v, uint8_t* p) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// The four round functions and the shared step a = b + ((a + f + x + t) <<< s).
+inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) {
+  return z ^ (x & (y ^ z));
+}
+inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) {
+  return y ^ (z & (x ^ y));
+}
+inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) {
+  return x ^ y ^ z;
+}
+inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) {
+  return y ^ (x | ~z);
+}
+
+template <uint32_t (*Fn)(uint32_t, uint32_t, uint32_t)>
+inline void Step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, uint32_t t, int s) {
+  a = b + std::rotl(a + Fn(b, c, d) + x + t, s);
+}
+
+void TransformBlock(std::array<uint32_t, 4>& state, const uint8_t* block) {
+  uint32_t x[16];
+  for (int i = 0; i < 16; ++i) x[i] = LoadLe32(block + 4 * i);
+  uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+
+  Step<F>(a, b, c, d, x[0], 0xd76aa478, 7);
+  Step<F>(d, a, b, c, x[1], 0xe8c7b756, 12);
+  Step<F>(c, d, a, b, x[2], 0x242070db, 17);
+  Step<F>(b, c, d, a, x[3], 0xc1bdceee, 22);
+  Step<F>(a, b, c, d, x[4], 0xf57c0faf, 7);
+  Step<F>(d, a, b, c, x[5], 0x4787c62a, 12);
+  Step<F>(c, d, a, b, x[6], 0xa8304613, 17);
+  Step<F>(b, c, d, a, x[7], 0xfd469501, 22);
+  Step<F>(a, b, c, d, x[8], 0x698098d8, 7);
+  Step<F>(d, a, b, c, x[9], 0x8b44f7af, 12);
+  Step<F>(c, d, a, b, x[10], 0xffff5bb1, 17);
+  Step<F>(b, c, d, a, x[11], 0x895cd7be, 22);
+  Step<F>(a, b, c, d, x[12], 0x6b901122, 7);
+  Step<F>(d, a, b, c, x[13], 0xfd987193, 12);
+  Step<F>(c, d, a, b, x[14], 0xa679438e, 17);
+  Step<F>(b, c, d, a, x[15], 0x49b40821, 22);
+
+  Step<G>(a, b, c, d, x[1], 0xf61e2562, 5);
+  Step<G>(d, a, b, c, x[6], 0xc040b340, 9);
+  Step<G>(c, d, a, b, x[11], 0x265e5a51, 14);
+  Step<G>(b, c, d, a, x[0], 0xe9b6c7aa, 20);
+  Step<G>(a, b, c, d, x[5], 0xd62f105d, 5);
+  Step<G>(d, a, b, c, x[10], 0x02441453, 9);
+  Step<G>(c, d, a, b, x[15], 0xd8a1e681, 14);
+  Step<G>(b, c, d, a, x[4], 0xe7d3fbc8, 20);
+  Step<G>(a, b, c, d, x[9], 0x21e1cde6, 5);
+  Step<G>(d, a, b, c, x[14], 0xc33707d6, 9);
+  Step<G>(c, d, a, b, x[3], 0xf4d50d87, 14);
+  Step<G>(b, c, d, a, x[8], 0x455a14ed, 20);
+  Step<G>(a, b, c, d, x[13], 0xa9e3e905, 5);
+  Step<G>(d, a, b, c, x[2], 0xfcefa3f8, 9);
+  Step<G>(c, d, a, b, x[7], 0x676f02d9, 14);
+  Step<G>(b, c, d, a, x[12], 0x8d2a4c8a, 20);
+
+  Step<H>(a, b, c, d, x[5], 0xfffa3942, 4);
+  Step<H>(d, a, b, c, x[8], 0x8771f681, 11);
+  Step<H>(c, d, a, b, x[11], 0x6d9d6122, 16);
+  Step<H>(b, c, d, a, x[14], 0xfde5380c, 23);
+  Step<H>(a, b, c, d, x[1], 0xa4beea44, 4);
+  Step<H>(d, a, b, c, x[4], 0x4bdecfa9, 11);
+  Step<H>(c, d, a, b, x[7], 0xf6bb4b60, 16);
+  Step<H>(b, c, d, a, x[10], 0xbebfbc70, 23);
+  Step<H>(a, b, c, d, x[13], 0x289b7ec6, 4);
+  Step<H>(d, a, b, c, x[0], 0xeaa127fa, 11);
+  Step<H>(c, d, a, b, x[3], 0xd4ef3085, 16);
+  Step<H>(b, c, d, a, x[6], 0x04881d05, 23);
+  Step<H>(a, b, c, d, x[9], 0xd9d4d039, 4);
+  Step<H>(d, a, b, c, x[12], 0xe6db99e5, 11);
+  Step<H>(c, d, a, b, x[15], 0x1fa27cf8, 16);
+  Step<H>(b, c, d, a, x[2], 0xc4ac5665, 23);
+
+  Step<I>(a, b, c, d, x[0], 0xf4292244, 6);
+  Step<I>(d, a, b, c, x[7], 0x432aff97, 10);
+  Step<I>(c, d, a, b, x[14], 0xab9423a7, 15);
+  Step<I>(b, c, d, a, x[5], 0xfc93a039, 21);
+  Step<I>(a, b, c, d, x[12], 0x655b59c3, 6);
+  Step<I>(d, a, b, c, x[3], 0x8f0ccc92, 10);
+  Step<I>(c, d, a, b, x[10], 0xffeff47d, 15);
+  Step<I>(b, c, d, a, x[1], 0x85845dd1, 21);
+  Step<I>(a, b, c, d, x[8], 0x6fa87e4f, 6);
+  Step<I>(d, a, b, c, x[15], 0xfe2ce6e0, 10);
+  Step<I>(c, d, a, b, x[6], 0xa3014314, 15);
+  Step<I>(b, c, d, a, x[13], 0x4e0811a1, 21);
+  Step<I>(a, b, c, d, x[4], 0xf7537e82, 6);
+  Step<I>(d, a, b, c, x[11], 0xbd3af235, 10);
+  Step<I>(c, d, a, b, x[2], 0x2ad7d2bb, 15);
+  Step<I>(b, c, d, a, x[9], 0xeb86d391, 21);
+
+  state[0] += a;
+  state[1] += b;
+  state[2] += c;
+  state[3] += d;
+}
+
+}  // namespace
+
+Md5::Md5() {
+  Reset();
+}
+
+void Md5::Reset() {
+  state_ = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+  totalBytes_ = 0;
+  pendingSize_ = 0;
+}
+
+void Md5::ProcessBlocks(const uint8_t* blocks, size_t count) {
+  for (size_t i = 0; i < count; ++i) TransformBlock(state_, blocks + i * kBlockSize);
+}
+
+void Md5::Update(std::span<const uint8_t> data) {
+  totalBytes_ += data.size();
+  if (pendingSize_ > 0) {
+    size_t take = std::min(kBlockSize - pendingSize_, data.size());
+    std::memcpy(pending_.data() + pendingSize_, data.data(), take);
+    pendingSize_ += take;
+    data = data.subspan(take);
+    if (pendingSize_ < kBlockSize) return;
+    ProcessBlocks(pending_.data(), 1);
+    pendingSize_ = 0;
+  }
+  // Whole blocks are hashed straight from the caller's buffer.
+  size_t wholeBlocks = data.size() / kBlockSize;
+  ProcessBlocks(data.data(), wholeBlocks);
+  data = data.subspan(wholeBlocks * kBlockSize);
+  if (!data.empty()) std::memcpy(pending_.data(), data.data(), data.size());
+  pendingSize_ = data.size();
+}
+
+Md5Digest Md5::Final() {
+  // Padding: 0x80, zeros up to 56 mod 64, then the bit length little-endian.
+  uint64_t bitLength = totalBytes_ * 8;
+  uint8_t padding[kBlockSize + 8] = {0x80};
+  size_t padSize = (pendingSize_ < 56 ? 56 : 120) - pendingSize_;
+  for (int i = 0; i < 8; ++i) padding[padSize + i] = static_cast<uint8_t>(bitLength >> (8 * i));
+  Update({padding, padSize + 8});
+
+  Md5Digest digest;
+  for (int i = 0; i < 4; ++i) StoreLe32(state_[i], digest.data() + 4 * i);
+  Reset();
+  return digest;
+}
+
+Md5Digest ComputeMd5(std::span<const uint8_t> data) {
+  Md5 md5;
+  md5.Update(data);
+  return md5.Final();
+}
+
+}  // namespace kestrine
