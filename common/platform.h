@@ -1,0 +1,96 @@
+// The one place that talks to the operating system about files and folders.
+//
+// Internal paths use '\' between components; this layer turns them into '/'
+// for the OS. Installations are often copied from Windows, whose file systems
+// ignore case: when a path does not exist as written, each missing component
+// is resolved by a case-insensitive match in its parent folder (an exact
+// match preferred), so "Data\data\0000000001.idx" finds
+// ".../data/0000000001.IDX" or ".../Data/data/..." alike.
+//
+// Failures return the storage layer's error numbers: 2 not found, 3 path not
+// found, 5 access denied, 8 out of memory, 38 read past the end, 112 disk
+// full, 87 bad parameter; other OS errors map to the nearest of these.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace kestrine::platform {
+
+// The OS path for an internal path: separators turned into '/', and missing
+// components resolved without regard to case when that finds them.
+std::string ResolvePath(std::string_view internalPath);
+
+bool IsDirectory(std::string_view internalPath);
+bool Exists(std::string_view internalPath);
+
+// Calls onEntry(name, isDirectory) for every entry but "." and ".."; stops
+// when it returns false. Returns 0 or the error number (3 when the folder
+// cannot be opened).
+uint32_t ListDirectory(std::string_view internalPath,
+                       const std::function<bool(std::string_view name, bool isDirectory)>& onEntry);
+
+// Creates one folder; an existing folder is success.
+uint32_t MakeDirectory(std::string_view internalPath);
+
+// Maps an errno value to the storage layer's error number.
+uint32_t ErrorFromErrno(int errnoValue);
+
+// A file descriptor owned by RAII, with positioned I/O.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Open an existing file (read-only or read-write) / create a new one
+  // for reading and writing. Return 0 or the error number.
+  [[nodiscard]] uint32_t Open(std::string_view internalPath, bool writable);
+  [[nodiscard]] uint32_t Create(std::string_view internalPath);
+
+  bool isOpen() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  // Read or write exactly `length` bytes at `offset`. A read that meets the
+  // end of the file first reports 38 and how much was read.
+  [[nodiscard]] uint32_t ReadAt(uint64_t offset, void* buffer, size_t length,
+                                size_t* bytesRead) const;
+  [[nodiscard]] uint32_t WriteAt(uint64_t offset, const void* buffer, size_t length) const;
+  [[nodiscard]] uint32_t Size(uint64_t* size) const;
+  // Last-write time as a Windows file time (100 ns units since 1601-01-01).
+  [[nodiscard]] uint32_t LastWriteTime(uint64_t* fileTime) const;
+  [[nodiscard]] uint32_t Resize(uint64_t size) const;
+  void Close();
+
+ private:
+  int fd_ = -1;
+};
+
+// A read-only mapping of a whole file; an empty file cannot be mapped.
+class MappedFile {
+ public:
+  MappedFile() = default;
+  ~MappedFile();
+  MappedFile(MappedFile&& other) noexcept;
+  MappedFile& operator=(MappedFile&& other) noexcept;
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  [[nodiscard]] uint32_t Open(std::string_view internalPath);
+  const uint8_t* data() const { return data_; }
+  uint64_t size() const { return size_; }
+  uint64_t lastWriteTime() const { return fileTime_; }
+  void Close();
+
+ private:
+  const uint8_t* data_ = nullptr;
+  uint64_t size_ = 0;
+  uint64_t fileTime_ = 0;
+};
+
+}  // namespace kestrine::platform
