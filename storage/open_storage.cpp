@@ -45,30 +45,44 @@ bool LooksLikeCdnHost(std::string_view segment) {
   return segment.find_first_of("./") != std::string_view::npos;
 }
 
-// Restores the caller's string fields when the open returns: the segments
-// stored there point into the open's own copy of the parameter string.
+// Stores the segments in the caller's string fields for the duration of the
+// open and puts the caller's values back when it returns: the segments point
+// into the open's own copy of the parameter string. Only fields that the
+// record's size covers are read or written, so a shorter record is safe.
 class ArgsSegmentScope {
  public:
-  ArgsSegmentScope(StorageOpenArgs& args, const ParameterSegments& segments)
-      : args_(args), saved_(args) {
-    args.localPath = segments.localPath.c_str();
+  ArgsSegmentScope(StorageOpenArgs& args, const ParameterSegments& segments) : args_(args) {
+    Store(&StorageOpenArgs::localPath, kLocalPathEnd, &segments.localPath);
     Store(&StorageOpenArgs::productCode, kProductCodeEnd, segments.productCode);
     Store(&StorageOpenArgs::region, kRegionEnd, segments.region);
     Store(&StorageOpenArgs::buildKey, kBuildKeyEnd, segments.buildKey);
     Store(&StorageOpenArgs::cdnHost, kCdnHostEnd, segments.cdnHost);
   }
-  ~ArgsSegmentScope() { args_ = saved_; }
+  ~ArgsSegmentScope() {
+    for (size_t i = 0; i < savedCount_; ++i) args_.*saved_[i].field = saved_[i].value;
+  }
   ArgsSegmentScope(const ArgsSegmentScope&) = delete;
   ArgsSegmentScope& operator=(const ArgsSegmentScope&) = delete;
 
  private:
+  struct SavedField {
+    const char* StorageOpenArgs::*field;
+    const char* value;
+  };
+
   void Store(const char* StorageOpenArgs::*field, size_t fieldEnd,
              const std::optional<std::string>& value) {
-    if (value && ArgsCover(args_, fieldEnd)) args_.*field = value->c_str();
+    if (value) Store(field, fieldEnd, &*value);
+  }
+  void Store(const char* StorageOpenArgs::*field, size_t fieldEnd, const std::string* value) {
+    if (!ArgsCover(args_, fieldEnd)) return;
+    saved_[savedCount_++] = {field, args_.*field};
+    args_.*field = value->c_str();
   }
 
   StorageOpenArgs& args_;
-  StorageOpenArgs saved_;
+  SavedField saved_[5] = {};
+  size_t savedCount_ = 0;
 };
 
 }  // namespace

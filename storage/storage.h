@@ -74,7 +74,8 @@ struct TCascStorage {
   std::string buildKeyOverride;
 
   // numbers
-  uint32_t localeMask = 0;
+  uint32_t localeMask = 0;           // from the build information's tags or the region
+  uint32_t requestedLocaleMask = 0;  // from the open arguments; 0 = the storage's own
   uint32_t buildNumber = 0;
   std::atomic<uint32_t> refCount{1};
   uint32_t features = 0;  // STF_*
@@ -116,6 +117,13 @@ struct TCascStorage {
   uint32_t OffsetBits() const { return archiveOffsetBits ? archiveOffsetBits : 30; }
   bool IsOnline() const { return (features & STF_ONLINE) != 0; }
 };
+
+// Takes one more reference to the storage (a search handle or an open file).
+TCascStorage* AcquireStorage(TCascStorage* storage);
+// Drops one reference; the last one destroys the storage.
+void ReleaseStorage(TCascStorage* storage);
+// The storage behind a public handle, or null when the handle is not one.
+TCascStorage* StorageFromHandle(StorageHandle handle);
 
 // Reports progress to the open's callback, if any. True when the callback
 // asks to cancel the open.
