@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 #include "tool/import_error.h"
@@ -64,7 +65,8 @@ BundleWriter::BundleWriter(std::string outputPath) : outputPath_(std::move(outpu
     Abandon();
     FailImport("Cannot create output bundle");
   }
-  std::setvbuf(stream_, nullptr, _IOFBF, kStreamBufferSize);
+  streamBuffer_ = std::make_unique<char[]>(kStreamBufferSize);
+  std::setvbuf(stream_, streamBuffer_.get(), _IOFBF, kStreamBufferSize);
 }
 
 BundleWriter::~BundleWriter() {

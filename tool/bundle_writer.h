@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -57,6 +58,7 @@ class BundleWriter {
 
   std::string outputPath_;
   std::string temporaryPath_;
+  std::unique_ptr<char[]> streamBuffer_;  // outlives stream_, which uses it
   std::FILE* stream_ = nullptr;
 };
 

@@ -64,9 +64,8 @@ void ClassicImport::ReleaseAfterFailure() {
   if (openFile_ != nullptr) api_.CloseFile(openFile_);
   if (search_ != nullptr) api_.SearchClose(search_);
   if (storage_ != nullptr) api_.CloseStorage(storage_);
-  if (bundle_) bundle_->Abandon();
   openFile_ = search_ = storage_ = nullptr;
-  bundle_.reset();
+  bundle_.reset();  // closes and removes the unfinished bundle
 }
 
 void ClassicImport::OpenLocalStorage(const char* installDirectory) {
