@@ -9,7 +9,8 @@
 //
 // Failures return the storage layer's error numbers: 2 not found, 3 path not
 // found, 5 access denied, 8 out of memory, 38 read past the end, 112 disk
-// full, 87 bad parameter; other OS errors map to the nearest of these.
+// full, 87 bad parameter; the few other OS errors keep their Windows numbers
+// below, and anything unforeseen reads as an I/O device error (1117).
 #pragma once
 
 #include <cstddef>
@@ -19,6 +20,12 @@
 #include <string_view>
 
 namespace kestrine::platform {
+
+// Windows numbers for OS failures that the storage layer has no name for.
+inline constexpr uint32_t kErrorTooManyOpenFiles = 4;
+inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorAlreadyExists = 183;
+inline constexpr uint32_t kErrorIoDevice = 1117;
 
 // The OS path for an internal path: separators turned into '/', and missing
 // components resolved without regard to case when that finds them.
@@ -49,8 +56,10 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  // Open an existing file (read-only or read-write) / create a new one
-  // for reading and writing. Return 0 or the error number.
+  // Open an existing file (read-only or read-write) / create a new one, or
+  // truncate an existing one, for reading and writing. Return 0 or the error
+  // number: 2 when the folder exists but the file not, 3 when the folder is
+  // missing, 87 for a folder.
   [[nodiscard]] uint32_t Open(std::string_view internalPath, bool writable);
   [[nodiscard]] uint32_t Create(std::string_view internalPath);
 
@@ -71,7 +80,8 @@ class File {
   int fd_ = -1;
 };
 
-// A read-only mapping of a whole file; an empty file cannot be mapped.
+// A read-only mapping of a whole file. An empty file cannot be mapped: 1006,
+// the number Windows gives for it.
 class MappedFile {
  public:
   MappedFile() = default;

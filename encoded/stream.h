@@ -20,10 +20,16 @@ inline constexpr uint32_t SF_ZEROFILL = 0x800;
 
 struct TStream;
 
-// Opens "[layer-][provider:]name[*master]". Null with the last error set.
+// Opens "[layer-][provider:[//]]name[*master]". Layers: "flat-" (default),
+// "part-", "mpqe-", "blk4-"; providers: "file:" (default), "map:", "http:",
+// "ribbit:" (not in this build: 50). Null with the last error set: 2 / 3 not
+// found, 11 bad partial header, 87 bad name or flags, 6002 no key for an
+// encrypted archive, 8 out of memory, or the OS error of the local file.
 TStream* OpenStream(std::string_view name, uint32_t flags);
 // Reads at `offset` (or at the stream position when absent); the position
-// becomes offset + length.
+// becomes offset + length. Fails with 38 past the end (a plain stream opened
+// with SF_ZEROFILL returns zeros there instead) and with 1006 when a block
+// stream cannot get a block.
 bool ReadStream(TStream* stream, std::optional<uint64_t> offset, void* buffer, size_t length);
 bool WriteStream(TStream* stream, std::optional<uint64_t> offset, const void* buffer,
                  size_t length);
@@ -41,14 +47,15 @@ using StreamPtr = std::unique_ptr<TStream, StreamCloser>;
 
 // A whole file read into memory by ReadWholeFile.
 struct WholeFile {
-  static constexpr uint64_t kIdListFlag = 0x1;  // text starts with up to ten digits and ';'
+  static constexpr uint64_t kIdListFlag = 0x1;  // 33+ bytes starting with 1 to 10 digits and ';'
   std::vector<uint8_t> bytes;
   uint64_t readPosition = 0;
   uint64_t flags = 0;
 };
 
 // Opens `name` read-only and reads it whole: 1 byte at least, size - 1 at
-// most 0x2FFFFFFF. Returns 0 or the error number.
+// most 0x2FFFFFFF, else 11. Returns 0 or the error number (also left as the
+// last error); `file` is changed only on success.
 [[nodiscard]] uint32_t ReadWholeFile(std::string_view name, WholeFile& file);
 
 }  // namespace kestrine

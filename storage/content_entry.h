@@ -23,10 +23,10 @@ inline constexpr uint64_t kUnknownOffset = ~uint64_t{0};
 inline constexpr uint32_t kUnknownSize = 0xFFFFFFFF;
 
 struct ContentEntry {
-  Key16 ckey{};                         // MD5 of the content; zero when unknown
-  Key16 ekey{};                         // key of the encoded form; zero when unknown
+  Key16 ckey{};                             // MD5 of the content; zero when unknown
+  Key16 ekey{};                             // key of the encoded form; zero when unknown
   uint64_t storageOffset = kUnknownOffset;  // archive number << bits | offset in archive
-  uint64_t tagBitMask = 0;              // bit t: download tag t lists the file
+  uint64_t tagBitMask = 0;                  // bit t: download tag t lists the file
   uint32_t contentSize = kUnknownSize;
   uint32_t encodedSize = kUnknownSize;
   uint32_t refCount = 0;  // names attached by the file tree

@@ -1,21 +1,111 @@
 // Local index files: where each encoded file lies in the data archives.
+//
+// The archive folder holds sixteen index files, one per bucket of EKeys, each
+// in several versions of which the newest counts. During the open they are
+// read whole and every 18-byte entry is entered into one map keyed by the
+// first nine EKey bytes; the map points into the file buffers, so both are
+// released together at the end of the open.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace kestrine {
 
 struct TCascStorage;
 struct ContentEntry;
 
-// The loaded index files and the index map; lives only during the open.
-class LocalIndex {
- public:
-  LocalIndex() = default;
-  ~LocalIndex() = default;
+inline constexpr size_t kIndexBucketCount = 16;
+inline constexpr size_t kIndexEntrySize = 18;  // key prefix, storage offset, encoded size
+inline constexpr size_t kIndexKeySize = 9;
+
+// One bucket's index file.
+struct IndexFileSlot {
+  std::vector<uint8_t> data;  // the whole file; empty when not loaded
+  std::string path;
+  uint32_t version = 0;  // newest version found by the folder scan
 };
 
+// The names index files go by. The first name recognised in a folder fixes
+// the one a storage uses.
+enum class IndexNameFormat : uint8_t {
+  kNone,
+  kHexIdx,  // "%02x%08x.idx": bucket, version
+  kDataI,   // "data.i%x%x": bucket, version (one digit each)
+};
+
+// Open addressing with linear probing over 18-byte index entries that live in
+// the loaded files; keyed by the entries' first nine bytes. Never full: an
+// insertion that would leave no bucket empty is dropped.
+class IndexMap {
+ public:
+  // Bucket count: HashBucketCount(totalFileBytes / 18). False when the
+  // buckets cannot be allocated.
+  [[nodiscard]] bool Create(uint64_t totalFileBytes);
+  // False when the map is full or holds the key already (the first entry stays).
+  bool Insert(const uint8_t* entry);
+  // The 18-byte entry whose key is the first nine bytes of `ekey`, or null.
+  const uint8_t* Find(const uint8_t* ekey) const;
+  size_t size() const { return count_; }
+  size_t bucketCount() const { return buckets_.size(); }
+
+ private:
+  size_t Probe(const uint8_t* key) const;
+
+  std::vector<const uint8_t*> buckets_;
+  size_t count_ = 0;
+};
+
+// The index files of one storage and their map; lives only during the open.
+class LocalIndex {
+ public:
+  // A name from the archive folder scan: keeps the newest version per bucket.
+  // False ends the scan (a bucket above 15).
+  bool EnumerateIndexFile(std::string_view name);
+  // The file name of a bucket's newest version in the storage's name format.
+  std::string IndexFileName(size_t bucket) const;
+
+  // Sizes the map for files of this many bytes in total; 0 or 8.
+  [[nodiscard]] uint32_t CreateMap(uint64_t totalFileBytes);
+  // Checks one index file of `bucket` and enters its entries into the map,
+  // taking the storage's archive-offset bits and location position unless it
+  // has them. The map points into `file`, which must outlive it. Returns 0,
+  // 11 (bad format) or 50 (entries that cannot be verified).
+  [[nodiscard]] uint32_t ParseIndexFile(TCascStorage& storage, size_t bucket,
+                                        std::span<const uint8_t> file);
+
+  IndexNameFormat nameFormat() const { return nameFormat_; }
+  size_t namesRecognised() const { return namesRecognised_; }
+  std::array<IndexFileSlot, kIndexBucketCount>& slots() { return slots_; }
+  const IndexMap& map() const { return map_; }
+
+ private:
+  bool MatchName(std::string_view name, IndexNameFormat format, uint32_t* bucket,
+                 uint32_t* version) const;
+
+  IndexNameFormat nameFormat_ = IndexNameFormat::kNone;
+  size_t namesRecognised_ = 0;
+  std::array<IndexFileSlot, kIndexBucketCount> slots_;
+  IndexMap map_;
+};
+
+// The folder-scan callback: creates storage.localIndex when needed.
+bool EnumerateIndexFile(std::string_view name, TCascStorage& storage);
+
+// Finds, loads, checks and maps the index files of storage.archivePath into
+// storage.localIndex. Returns 0 or the error number: 2 no index file, 3 the
+// folder cannot be listed, 8 memory, 11 bad format, 50 unverifiable entries,
+// 1223 cancelled; a read error passes through.
 [[nodiscard]] uint32_t LoadIndexFiles(TCascStorage& storage);
+
+// Copies the location of entry.ekey from the index map into the entry and
+// sets EF_LOCAL. An online storage answers true and leaves the entry as is.
 bool LocateEncodedFile(TCascStorage& storage, ContentEntry& entry);
 
 }  // namespace kestrine

@@ -11,30 +11,42 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <span>
-#include <vector>
 
 #include "storage/content_entry.h"
 
 namespace kestrine {
 
+// Frees memory taken with calloc. The tables take their zero-filled memory
+// from calloc so that pages of a generously sized table that are never used
+// are never touched either.
+struct CallocDeleter {
+  void operator()(void* memory) const { std::free(memory); }
+};
+
 // Open-addressing map from a key inside each entry to the entry.
 class EntryKeyMap {
  public:
-  // keyOffset: where the key sits in a ContentEntry; keyLength: bytes compared.
-  void Create(size_t minimumCapacity, size_t keyOffsetInEntry, size_t keyLength);
+  // keyOffset: where the key sits in a ContentEntry; keyLength: bytes compared
+  // (at least 4, at most 16). The bucket count is HashBucketCount(minimumCapacity).
+  // Returns false when the buckets cannot be allocated (the map is then empty).
+  [[nodiscard]] bool Create(size_t minimumCapacity, size_t keyOffsetInEntry, size_t keyLength);
   // False when the map is full or the key is present already.
   bool Insert(ContentEntry* entry);
   ContentEntry* Find(const uint8_t* key) const;
   size_t size() const { return count_; }
-  size_t bucketCount() const { return buckets_.size(); }
+  size_t bucketCount() const { return bucketCount_; }
   size_t keyLength() const { return keyLength_; }
 
  private:
   const uint8_t* KeyOf(const ContentEntry* entry) const;
+  // The bucket holding `key`, or the empty bucket where it would go.
+  size_t Probe(const uint8_t* key) const;
 
-  std::vector<ContentEntry*> buckets_;
+  std::unique_ptr<ContentEntry*[], CallocDeleter> buckets_;
+  size_t bucketCount_ = 0;
   size_t count_ = 0;
   size_t keyOffset_ = 0;
   size_t keyLength_ = 16;
@@ -73,7 +85,8 @@ class ContentTables {
   const EntryKeyMap& ekeyMap() const { return ekeyMap_; }
 
  private:
-  std::unique_ptr<ContentEntry[]> entries_;
+  // Elements below used_ are constructed; the rest is raw zeroed memory.
+  std::unique_ptr<ContentEntry[], CallocDeleter> entries_;
   size_t capacity_ = 0;
   size_t used_ = 0;
   EntryKeyMap ckeyMap_;

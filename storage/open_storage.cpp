@@ -1,17 +1,20 @@
 #include "storage/open_storage.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
 #include "common/errors.h"
 #include "common/handle.h"
+#include "storage/build_file.h"
+#include "storage/load_storage.h"
+#include "storage/storage.h"
 
 namespace kestrine {
 
 namespace {
-
-constexpr char kStorageSignature[] = "CASCSTOR";
 
 // Where each optional string field of StorageOpenArgs ends; a record whose
 // size does not reach that far has no such field.
@@ -44,46 +47,6 @@ std::vector<std::string_view> SplitAtStars(std::string_view text) {
 bool LooksLikeCdnHost(std::string_view segment) {
   return segment.find_first_of("./") != std::string_view::npos;
 }
-
-// Stores the segments in the caller's string fields for the duration of the
-// open and puts the caller's values back when it returns: the segments point
-// into the open's own copy of the parameter string. Only fields that the
-// record's size covers are read or written, so a shorter record is safe.
-class ArgsSegmentScope {
- public:
-  ArgsSegmentScope(StorageOpenArgs& args, const ParameterSegments& segments) : args_(args) {
-    Store(&StorageOpenArgs::localPath, kLocalPathEnd, &segments.localPath);
-    Store(&StorageOpenArgs::productCode, kProductCodeEnd, segments.productCode);
-    Store(&StorageOpenArgs::region, kRegionEnd, segments.region);
-    Store(&StorageOpenArgs::buildKey, kBuildKeyEnd, segments.buildKey);
-    Store(&StorageOpenArgs::cdnHost, kCdnHostEnd, segments.cdnHost);
-  }
-  ~ArgsSegmentScope() {
-    for (size_t i = 0; i < savedCount_; ++i) args_.*saved_[i].field = saved_[i].value;
-  }
-  ArgsSegmentScope(const ArgsSegmentScope&) = delete;
-  ArgsSegmentScope& operator=(const ArgsSegmentScope&) = delete;
-
- private:
-  struct SavedField {
-    const char* StorageOpenArgs::*field;
-    const char* value;
-  };
-
-  void Store(const char* StorageOpenArgs::*field, size_t fieldEnd,
-             const std::optional<std::string>& value) {
-    if (value) Store(field, fieldEnd, &*value);
-  }
-  void Store(const char* StorageOpenArgs::*field, size_t fieldEnd, const std::string* value) {
-    if (!ArgsCover(args_, fieldEnd)) return;
-    saved_[savedCount_++] = {field, args_.*field};
-    args_.*field = value->c_str();
-  }
-
-  StorageOpenArgs& args_;
-  SavedField saved_[5] = {};
-  size_t savedCount_ = 0;
-};
 
 }  // namespace
 
@@ -125,6 +88,45 @@ uint32_t SplitParameterString(const char* parameters, const StorageOpenArgs& arg
   return kErrorSuccess;
 }
 
+namespace {
+
+// Copies one field when the caller's record reaches to its end.
+template <typename T>
+void CopyIfCovered(const StorageOpenArgs& from, StorageOpenArgs& to, T StorageOpenArgs::*field) {
+  static const StorageOpenArgs probe{};
+  size_t fieldEnd = static_cast<size_t>(reinterpret_cast<const char*>(&(probe.*field)) -
+                                        reinterpret_cast<const char*>(&probe)) +
+                    sizeof(T);
+  if (ArgsCover(from, fieldEnd)) to.*field = from.*field;
+}
+
+// The record the open works with: every field of the caller's record that its
+// size covers, with the segments of the parameter string filled in.
+StorageOpenArgs EffectiveArgs(const StorageOpenArgs& caller, const ParameterSegments& segments) {
+  StorageOpenArgs args{};
+  args.size = sizeof(args);
+  CopyIfCovered(caller, args, &StorageOpenArgs::productCode);
+  CopyIfCovered(caller, args, &StorageOpenArgs::region);
+  CopyIfCovered(caller, args, &StorageOpenArgs::progressCallback);
+  CopyIfCovered(caller, args, &StorageOpenArgs::progressContext);
+  CopyIfCovered(caller, args, &StorageOpenArgs::productCallback);
+  CopyIfCovered(caller, args, &StorageOpenArgs::productContext);
+  CopyIfCovered(caller, args, &StorageOpenArgs::localeMask);
+  CopyIfCovered(caller, args, &StorageOpenArgs::flags);
+  CopyIfCovered(caller, args, &StorageOpenArgs::buildKey);
+  CopyIfCovered(caller, args, &StorageOpenArgs::cdnHost);
+  args.localPath = segments.localPath.c_str();
+  for (auto [segment, field] : {std::pair{&segments.productCode, &StorageOpenArgs::productCode},
+                                {&segments.region, &StorageOpenArgs::region},
+                                {&segments.buildKey, &StorageOpenArgs::buildKey},
+                                {&segments.cdnHost, &StorageOpenArgs::cdnHost}}) {
+    if (*segment) args.*field = (*segment)->c_str();
+  }
+  return args;
+}
+
+}  // namespace
+
 StorageHandle OpenStorage(const char* parameters, StorageOpenArgs* args) {
   if (args == nullptr || !ArgsCover(*args, kLocalPathEnd)) {
     SetCascError(kErrorInvalidParameter);
@@ -135,17 +137,30 @@ StorageHandle OpenStorage(const char* parameters, StorageOpenArgs* args) {
     SetCascError(error);
     return nullptr;
   }
-  ArgsSegmentScope scope(*args, segments);
+  segments.localPath = AbsoluteInternalPath(segments.localPath);
+  StorageOpenArgs effective = EffectiveArgs(*args, segments);
 
-  // The build-file search and the load sequence are not part of this build:
-  // no storage can be opened yet.
-  SetCascError(kErrorNotSupported);
-  return nullptr;
+  BuildFileInfo buildFile;
+  if (uint32_t error = FindBuildFileAbove(segments.localPath, buildFile)) {
+    SetCascError(error);
+    return nullptr;
+  }
+  auto* storage = new TCascStorage;
+  uint32_t flags = STF_DATA_DIRS | STF_HEX_DATA_DIR | (effective.flags & STF_ONLINE_FALLBACK);
+  if (uint32_t error = LoadStorage(*storage, effective, buildFile, flags)) {
+    ReleaseStorage(storage);
+    SetCascError(error);
+    return nullptr;
+  }
+  SetCascError(kErrorSuccess);
+  return storage;
 }
 
-bool CloseStorage(StorageHandle storage) {
-  if (!HasSignature(storage, kStorageSignature)) return FailWith(kErrorInvalidParameter);
-  return FailWith(kErrorNotSupported);
+bool CloseStorage(StorageHandle handle) {
+  TCascStorage* storage = StorageFromHandle(handle);
+  if (storage == nullptr) return FailWith(kErrorInvalidParameter);
+  ReleaseStorage(storage);
+  return true;
 }
 
 }  // namespace kestrine

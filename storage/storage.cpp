@@ -1,13 +1,32 @@
 #include "storage/storage.h"
 
+#include "common/handle.h"
 #include "roots/root_handler.h"
 #include "storage/index_files.h"
 
 namespace kestrine {
 
-TCascStorage::TCascStorage() { vfsRootEntries.reserve(16); }
+TCascStorage::TCascStorage() {
+  vfsRootEntries.reserve(16);
+}
 
 TCascStorage::~TCascStorage() = default;
+
+TCascStorage* AcquireStorage(TCascStorage* storage) {
+  storage->refCount.fetch_add(1, std::memory_order_relaxed);
+  return storage;
+}
+
+void ReleaseStorage(TCascStorage* storage) {
+  if (storage != nullptr && storage->refCount.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    delete storage;
+  }
+}
+
+TCascStorage* StorageFromHandle(StorageHandle handle) {
+  if (!HasSignature(handle, "CASCSTOR")) return nullptr;
+  return static_cast<TCascStorage*>(handle);
+}
 
 bool ProgressCancelled(TCascStorage& storage, uint32_t stage, const char* name, uint32_t current,
                        uint32_t total) {

@@ -61,15 +61,15 @@ struct TCascStorage {
 
   // strings; empty means "not set"
   std::string productCode;
-  std::string rootPath;      // installation root
-  std::string dataPath;      // data directory
-  std::string archivePath;   // index files and data archives
-  std::string hexDataPath;   // "data" folder with two-hex-digit sub-folders
-  std::string configPath;    // configuration folder
-  std::string buildFile;     // path of the build file
-  std::string cdnHostArg;    // CDN host from the arguments
-  std::string cdnHosts;      // from the build information
-  std::string cdnPath;       // from the build information
+  std::string rootPath;     // installation root
+  std::string dataPath;     // data directory
+  std::string archivePath;  // index files and data archives
+  std::string hexDataPath;  // "data" folder with two-hex-digit sub-folders
+  std::string configPath;   // configuration folder
+  std::string buildFile;    // path of the build file
+  std::string cdnHostArg;   // CDN host from the arguments
+  std::string cdnHosts;     // from the build information
+  std::string cdnPath;      // from the build information
   std::string region;
   std::string buildKeyOverride;
 

@@ -1,0 +1,65 @@
+// Indexes of the remote data archives of an online storage: which archive
+// holds each encoded file, at which offset, and how long it is. Unlike the
+// local index they stay for the life of the storage.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "common/hex_key.h"
+
+namespace kestrine {
+
+struct TCascStorage;
+
+struct RemoteArchiveRecord {
+  Key16 key{};            // EKey, zero-padded when the index keys are shorter
+  uint64_t location = 0;  // archive number << (8 * offset-field length) | offset
+  uint32_t encodedSize = 0;
+};
+
+// The records of every archive index, and a hash map over their full keys
+// (built once after the last archive; the first record of a key wins).
+class RemoteArchiveMap {
+ public:
+  // Appends one record: room for 65,536 at first, doubling. 0 or 8.
+  [[nodiscard]] uint32_t Append(const RemoteArchiveRecord& record);
+  // Builds the hash map over all records appended so far. 0 or 8.
+  [[nodiscard]] uint32_t BuildHashMap();
+  // The record of this 16-byte key, or null (also before BuildHashMap).
+  const RemoteArchiveRecord* Find(const uint8_t* key) const;
+
+  size_t size() const { return records_.size(); }
+  std::span<const RemoteArchiveRecord> records() const { return records_; }
+
+ private:
+  size_t Probe(const uint8_t* key) const;
+
+  std::vector<RemoteArchiveRecord> records_;
+  std::vector<uint32_t> buckets_;  // record index + 1; 0 is empty
+};
+
+// Checks one archive index file (its footer) and appends a record per entry,
+// with `archiveNumber` packed into the location. When `storage` is given and
+// has no archive-offset bits or location position yet, they become 8 * the
+// offset-field length and the key length. Returns 0, 8 or 11.
+[[nodiscard]] uint32_t ParseRemoteArchiveIndex(std::span<const uint8_t> file,
+                                               uint32_t archiveNumber, RemoteArchiveMap& map,
+                                               TCascStorage* storage);
+
+// Obtains the index file of one archive key (the online layer fetches
+// "<key>.index"). Returns 0 or the error number.
+using FetchArchiveIndex =
+    std::function<uint32_t(const Key16& archiveKey, std::vector<uint8_t>& file)>;
+
+// Reads the index of every archive in storage.archives in order, reporting
+// progress stage 4 per archive (cancel: 1223), then builds the hash map. The
+// first archive that fails ends the load with its error.
+[[nodiscard]] uint32_t LoadRemoteArchiveIndexes(TCascStorage& storage,
+                                                const FetchArchiveIndex& fetch,
+                                                RemoteArchiveMap& map);
+
+}  // namespace kestrine
