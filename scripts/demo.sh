@@ -3,10 +3,10 @@
 # what happened.
 #
 # The storage reader under the tool is being built in steps. At this stage
-# the tool can check its command line, select assets, read the sound table
-# and write bundles, but it cannot open a storage yet; so the demo runs it on
-# a generated (empty) installation folder and shows the real failure line
-# the tool prints there.
+# it opens an installation (build information, configuration files, index
+# files) but cannot list its names yet; so the demo generates a small
+# installation, runs the tool on it and shows the real failure line the
+# tool prints there.
 set -uo pipefail
 build=${1:-build}
 tool="$build/kestrine"
@@ -16,10 +16,12 @@ bundle="$demo/classic-assets.kvrn"
 
 [[ -x "$tool" ]] || { echo "demo: $tool is missing; run 'make demo'" >&2; exit 1; }
 rm -rf "$demo"
-mkdir -p "$install"
+mkdir -p "$demo"
+"$build/write_demo_installation" "$install" >/dev/null || exit 1
 
 echo "== kestrine demo"
-echo "Installation folder (generated): $install"
+echo "Installation (generated: .build.info, build and CDN configuration, 16 index files, one data archive):"
+echo "  $install"
 echo "Running: $tool $install $bundle"
 echo "---- tool output"
 "$tool" "$install" "$bundle" 2>&1
@@ -35,11 +37,12 @@ if [[ -e "$bundle" ]]; then
   exit 1
 fi
 cat <<MSG
-What happened: the tool could not open the installation, printed its one
-failure line on standard error and exited with 1, leaving no bundle. This
-build of kestrine does not read storages yet (the storage reader arrives in
-the next steps), so every import ends here; the line above is the message a
-user sees when an installation cannot be opened. The tool itself is at
+What happened: the tool opened the installation (it found the build file,
+read the build information, checked and parsed both configuration files and
+loaded the index files), then asked the storage for its file names. Listing
+names needs the storage's root file and its decoder, which this build of
+kestrine does not have yet, so the import stopped there with its one failure
+line on standard error, exit code 1, and no bundle. The tool itself is at
 $tool; 'make test' runs the import end to end over an in-memory storage.
 MSG
 exit 0
