@@ -1,35 +1,206 @@
-// Search over the names of a storage.
+// Search over the names of a storage, then over its unnamed content entries.
+#include "roots/search.h"
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <new>
+#include <span>
+
 #include "common/errors.h"
 #include "common/handle.h"
+#include "roots/root_handler.h"
 
 namespace kestrine {
 
 namespace {
-constexpr char kStorageSignature[] = "CASCSTOR";
-constexpr char kSearchSignature[] = "CASCFIND";
+
+constexpr uint32_t kResultLocal = 0x1;  // the encoded form is in the local archives
+
+void ResetResult(SearchResult& result) {
+  result.fileName[0] = '\0';
+  std::memset(result.ckey, 0, sizeof result.ckey);
+  std::memset(result.ekey, 0, sizeof result.ekey);
+  result.tagBitMask = 0;
+  result.fileSize = ~uint64_t{0};
+  result.plainName = result.fileName;
+  result.fileDataId = 0xFFFFFFFF;
+  result.localeFlags = 0xFFFFFFFF;
+  result.contentFlags = 0xFFFFFFFF;
+  result.spanCount = 1;
+  result.resultFlags &= ~kResultLocal;
+  result.nameType = kNameFull;
+}
+
+char* PlainName(char* name) {
+  char* plain = name;
+  for (char* at = name; *at != '\0'; ++at) {
+    if (*at == '/' || *at == '\\') plain = at + 1;
+  }
+  return plain;
+}
+
+void GenerateName(const ContentEntry& entry, SearchResult& result) {
+  if (result.fileDataId != 0xFFFFFFFF) {
+    std::snprintf(result.fileName, sizeof result.fileName, "FILE%08X.dat", result.fileDataId);
+    result.nameType = kNameFileId;
+  } else if (entry.flags & EF_CKEY) {
+    FormatHexKey(entry.ckey, result.fileName);
+    result.nameType = kNameCKey;
+  } else if (entry.flags & EF_EKEY) {
+    FormatHexKey(entry.ekey, result.fileName);
+    result.nameType = kNameEKey;
+  }
+}
+
+bool IsUnnamed(const ContentEntry& entry) {
+  return entry.refCount == 0 && (entry.flags & kNotReportedUnnamed) == 0 &&
+         (entry.flags & (EF_IN_ENCODING | EF_IN_DOWNLOAD | EF_MANIFEST)) != 0;
+}
+
+// The list file is read for roots that attach names from it; a list file
+// that cannot be read leaves the search without one.
+void LoadListFile(TCascSearch& search) {
+  if (search.listFilePath.empty()) return;
+  const uint32_t lastError = GetCascError();
+  try {
+    auto listFile = std::make_unique<WholeFile>();
+    if (ReadWholeFile(search.listFilePath, *listFile) == kErrorSuccess) {
+      search.listFile = std::move(listFile);
+    }
+  } catch (const std::bad_alloc&) {
+  }
+  SetCascError(lastError);
+}
+
+bool StepRootNames(TCascSearch& search, SearchResult& result) {
+  ResetResult(result);
+  TRootHandler* root = search.storage->root.get();
+  ContentEntry* entry = root != nullptr ? root->SearchNext(search, result) : nullptr;
+  if (entry == nullptr) return false;
+  FillSearchResult(*search.storage, *entry, result);
+  return true;
+}
+
+bool StepUnnamedEntries(TCascSearch& search, SearchResult& result) {
+  ResetResult(result);
+  std::span<ContentEntry> entries = search.storage->contents.entries();
+  while (search.nextIndex < entries.size()) {
+    const ContentEntry& entry = entries[search.nextIndex++];
+    if (!IsUnnamed(entry)) continue;
+    FillSearchResult(*search.storage, entry, result);
+    return true;
+  }
+  return false;
+}
+
+// One step: phases run 0 -> 1 -> 2 -> 3 and never go back. A failed step
+// sets no error.
+bool SearchStep(TCascSearch& search, SearchResult& result) {
+  if (search.phase() == kSearchNotStarted) {
+    LoadListFile(search);
+    search.EnterPhase(kSearchRootNames);
+  }
+  if (search.phase() == kSearchRootNames) {
+    if (StepRootNames(search, result)) return true;
+    search.EnterPhase(kSearchUnnamedEntries);
+  }
+  if (search.phase() == kSearchUnnamedEntries) {
+    // Unnamed entries match only the mask that matches everything.
+    if (search.mask != "*") return false;
+    if (StepUnnamedEntries(search, result)) return true;
+    search.EnterPhase(kSearchFinished);
+  }
+  return false;
+}
+
+TCascSearch* SearchFromHandle(SearchHandle handle) {
+  if (!HasSignature(handle, "CASCFIND")) return nullptr;
+  return static_cast<TCascSearch*>(handle);
+}
+
 }  // namespace
 
-// No storage of this build carries a root yet, so no search can start.
-SearchHandle SearchFirst(StorageHandle storage, const char* mask, SearchResult* result,
-                         const char* /*listFile*/) {
-  if (!HasSignature(storage, kStorageSignature) || mask == nullptr || result == nullptr) {
+TCascSearch::~TCascSearch() {
+  std::memset(signature, 0, sizeof signature);
+  ReleaseStorage(storage);
+}
+
+uint64_t SpanFileSize(TCascStorage& storage, const ContentEntry& entry) {
+  const size_t count = entry.spanCount;
+  if (count == 0) return 0;
+  std::span<const ContentEntry> spans(&entry, 1);
+  if (count > 1) {
+    // The spans are the entries that follow the first in the table.
+    std::span<const ContentEntry> table = storage.contents.entries();
+    const std::less<const ContentEntry*> before;
+    if (before(&entry, table.data()) || !before(&entry, table.data() + table.size())) {
+      return ~uint64_t{0};
+    }
+    const size_t first = static_cast<size_t>(&entry - table.data());
+    if (table.size() - first < count) return ~uint64_t{0};
+    spans = table.subspan(first, count);
+  }
+  for (uint32_t ContentEntry::*size : {&ContentEntry::contentSize, &ContentEntry::encodedSize}) {
+    uint64_t total = 0;
+    bool known = true;
+    for (const ContentEntry& span : spans) {
+      known = known && span.*size != kUnknownSize;
+      total += span.*size;
+    }
+    if (known) return total;
+  }
+  return ~uint64_t{0};
+}
+
+void FillSearchResult(TCascStorage& storage, const ContentEntry& entry, SearchResult& result) {
+  std::memcpy(result.ckey, entry.ckey.data(), sizeof result.ckey);
+  std::memcpy(result.ekey, entry.ekey.data(), sizeof result.ekey);
+  result.tagBitMask = entry.tagBitMask;
+  result.spanCount = entry.spanCount;
+  result.resultFlags = (result.resultFlags & ~kResultLocal) | (entry.flags & EF_LOCAL ? 1 : 0);
+  if (result.fileSize == ~uint64_t{0}) result.fileSize = SpanFileSize(storage, entry);
+  if (result.fileName[0] == '\0') GenerateName(entry, result);
+  result.plainName = PlainName(result.fileName);
+}
+
+// A null mask is the mask that matches everything.
+SearchHandle SearchFirst(StorageHandle storageHandle, const char* mask, SearchResult* result,
+                         const char* listFile) {
+  TCascStorage* storage = StorageFromHandle(storageHandle);
+  if (storage == nullptr || result == nullptr) {
     SetCascError(kErrorInvalidParameter);
     return nullptr;
   }
-  SetCascError(kErrorNotSupported);
-  return nullptr;
-}
-
-bool SearchNext(SearchHandle search, SearchResult* result) {
-  if (!HasSignature(search, kSearchSignature) || result == nullptr) {
-    return FailWith(kErrorInvalidParameter);
+  std::unique_ptr<TCascSearch> search;
+  try {
+    search = std::make_unique<TCascSearch>();
+    search->mask = mask != nullptr ? mask : "*";
+    if (listFile != nullptr) search->listFilePath = listFile;
+  } catch (const std::bad_alloc&) {
+    SetCascError(kErrorNotEnoughMemory);
+    return nullptr;
   }
-  return FailWith(kErrorNotSupported);
+  search->storage = AcquireStorage(storage);
+  std::memset(result, 0, sizeof *result);
+  if (!SearchStep(*search, *result)) {
+    SetCascError(kErrorFileNotFound);
+    return nullptr;  // the handle goes, and its storage reference with it
+  }
+  return search.release();
 }
 
-bool SearchClose(SearchHandle search) {
-  if (!HasSignature(search, kSearchSignature)) return FailWith(kErrorInvalidParameter);
-  return FailWith(kErrorNotSupported);
+bool SearchNext(SearchHandle handle, SearchResult* result) {
+  TCascSearch* search = SearchFromHandle(handle);
+  if (search == nullptr || result == nullptr) return FailWith(kErrorInvalidParameter);
+  return SearchStep(*search, *result);
+}
+
+bool SearchClose(SearchHandle handle) {
+  TCascSearch* search = SearchFromHandle(handle);
+  if (search == nullptr) return FailWith(kErrorInvalidParameter);
+  delete search;
+  return true;
 }
 
 }  // namespace kestrine

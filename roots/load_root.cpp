@@ -1,0 +1,150 @@
+#include "roots/load_root.h"
+
+#include <array>
+#include <cstring>
+
+#include "common/errors.h"
+#include "roots/root_handler.h"
+#include "roots/root_loaders.h"
+#include "storage/manifest_file.h"
+
+namespace kestrine {
+
+namespace {
+
+// Shorter files are no root of any format.
+constexpr size_t kMinimumRootSize = 33;
+
+struct SignedFormat {
+  std::array<uint8_t, 4> signature;
+  RootLoader loader;
+};
+
+constexpr SignedFormat kSignedFormats[] = {
+    {{0xC4, 0xD0, 0x07, 0x80}, LoadDiabloRoot},
+    {{'T', 'S', 'F', 'M'}, LoadWowRoot},
+    {{'T', 'V', 'F', 'S'}, LoadTvfsRoot},
+    {{'M', 'N', 'D', 'X'}, LoadMndxRoot},
+};
+
+constexpr RootLoader kUnsignedFormats[] = {LoadOwRoot, LoadPlainTextRoot, LoadWowRoot};
+
+struct NamedManifest {
+  const char* name;
+  ContentEntry TCascStorage::*entry;
+};
+
+constexpr NamedManifest kNamedManifests[] = {
+    {"ENCODING", &TCascStorage::encodingEntry}, {"DOWNLOAD", &TCascStorage::downloadEntry},
+    {"INSTALL", &TCascStorage::installEntry},   {"PATCH", &TCascStorage::patchEntry},
+    {"ROOT", &TCascStorage::rootEntry},         {"SIZE", &TCascStorage::sizeEntry},
+};
+
+uint32_t LocaleMaskFor(const TCascStorage& storage) {
+  return storage.requestedLocaleMask != 0 ? storage.requestedLocaleMask : storage.localeMask;
+}
+
+ContentEntry* StoredEntry(TCascStorage& storage, const ContentEntry& record) {
+  return storage.contents.FindByCKey(record.ckey.data());
+}
+
+uint32_t ReadManifest(TCascStorage& storage, ContentEntry* entry, std::vector<uint8_t>& out) {
+  return LoadManifestFile(storage, entry, out);
+}
+
+uint32_t LoadAndDispatch(TCascStorage& storage, const StoredFileReader& read,
+                         const ContentEntry& record, uint32_t localeMask) {
+  ContentEntry* entry = StoredEntry(storage, record);
+  std::vector<uint8_t> data;
+  uint32_t result = WithOnlineFallback(storage, [&] { return read(storage, entry, data); });
+  if (result != kErrorSuccess) return result;
+  if (data.size() < kMinimumRootSize) return kErrorBadFormat;
+  return DispatchRoot(storage, data, localeMask);
+}
+
+// A root read through the VFS-root entry may ask (1011) for the ROOT entry to
+// be read as well; the handler built from it then takes over the first
+// handler's names.
+uint32_t LoadRoot(TCascStorage& storage, const StoredFileReader& read) {
+  const uint32_t localeMask = LocaleMaskFor(storage);
+  const bool vfsRoot = storage.vfsRootEntry.contentSize != kUnknownSize;
+  if (ProgressCancelled(storage, kStageManifest, "ROOT", 0, 0)) return kErrorCancelled;
+  uint32_t result = LoadAndDispatch(storage, read,
+                                    vfsRoot ? storage.vfsRootEntry : storage.rootEntry, localeMask);
+  if (result == kErrorReparseRoot && vfsRoot) {
+    if (ProgressCancelled(storage, kStageManifest, "ROOT (reparsed)", 0, 0)) {
+      return kErrorCancelled;
+    }
+    const std::unique_ptr<TRootHandler> setAside = std::move(storage.root);
+    result = LoadAndDispatch(storage, read, storage.rootEntry, localeMask);
+    if (storage.root && setAside) storage.root->AdoptNames(*setAside);
+  }
+  // The reparse request is between a loader and this step only.
+  return result == kErrorReparseRoot ? kErrorBadFormat : result;
+}
+
+uint32_t LoadInstallFallback(TCascStorage& storage, const StoredFileReader& read) {
+  if (ProgressCancelled(storage, kStageManifest, "INSTALL", 0, 0)) return kErrorCancelled;
+  storage.root.reset();
+  std::vector<uint8_t> data;
+  if (uint32_t error = read(storage, StoredEntry(storage, storage.installEntry), data)) {
+    return error;
+  }
+  return LoadInstallRoot(storage, data, LocaleMaskFor(storage));
+}
+
+}  // namespace
+
+uint32_t DispatchRoot(TCascStorage& storage, std::span<const uint8_t> data, uint32_t localeMask) {
+  if (data.size() >= 4) {
+    for (const SignedFormat& format : kSignedFormats) {
+      if (std::memcmp(data.data(), format.signature.data(), 4) == 0) {
+        return format.loader(storage, data, localeMask);
+      }
+    }
+  }
+  uint32_t result = kErrorBadFormat;
+  for (RootLoader loader : kUnsignedFormats) {
+    result = loader(storage, data, localeMask);
+    if (result != kErrorBadFormat) break;
+  }
+  return result;
+}
+
+void NameManifests(TCascStorage& storage) {
+  if (!storage.root) return;
+  for (const NamedManifest& manifest : kNamedManifests) {
+    const ContentEntry& record = storage.*manifest.entry;
+    if ((record.flags & EF_CKEY) == 0) continue;
+    uint16_t flags = EF_MANIFEST;
+    ContentEntry* entry = StoredEntry(storage, record);
+    // An online storage reads the patch manifest from the content servers.
+    if (entry == nullptr && manifest.entry == &TCascStorage::patchEntry && storage.IsOnline()) {
+      entry = storage.contents.Insert(record);
+      flags |= EF_REMOTE_ARCHIVE;
+    }
+    if (entry == nullptr) continue;
+    (void)storage.root->InsertName(manifest.name, entry);
+    entry->flags |= flags;
+  }
+}
+
+uint32_t LoadRootStep(TCascStorage& storage) {
+  return LoadRootStep(storage, ReadManifest);
+}
+
+// Any failure of the root but a cancel or a lack of memory falls back to the
+// INSTALL manifest, whose names at least can be opened.
+uint32_t LoadRootStep(TCascStorage& storage, const StoredFileReader& read) {
+  uint32_t result = LoadRoot(storage, read);
+  if (result == kErrorCancelled) return result;
+  if (storage.kind != BUILD_CONFIG && result != kErrorSuccess && result != kErrorNotEnoughMemory) {
+    result = LoadInstallFallback(storage, read);
+  }
+  if (result != kErrorSuccess) return result;
+  if (storage.kind == BUILD_CONFIG) storage.entriesAtEnd = storage.contents.size();
+  NameManifests(storage);
+  return kErrorSuccess;
+}
+
+}  // namespace kestrine

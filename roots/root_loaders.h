@@ -1,0 +1,39 @@
+// The loaders of the root formats. Each takes the decoded root (or INSTALL
+// manifest) and the locale mask, and either installs its handler as the
+// storage's root and returns 0, or returns an error number and leaves the
+// root null: 11 when the data is not its format, 8 when memory runs out.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "storage/storage.h"
+
+namespace kestrine {
+
+using RootLoader = uint32_t (*)(TCascStorage& storage, std::span<const uint8_t> data,
+                                uint32_t localeMask);
+
+// Plain text: one "name|CKey" line per file (roots/plain_text_root.cpp).
+[[nodiscard]] uint32_t LoadPlainTextRoot(TCascStorage& storage, std::span<const uint8_t> data,
+                                         uint32_t localeMask);
+// The INSTALL manifest as a root of last resort (roots/install_root.cpp).
+[[nodiscard]] uint32_t LoadInstallRoot(TCascStorage& storage, std::span<const uint8_t> data,
+                                       uint32_t localeMask);
+
+// Formats this build does not read yet; each answers 11, so that the open
+// falls through to the plain-text root and to the install manifest.
+[[nodiscard]] uint32_t LoadTvfsRoot(TCascStorage& storage, std::span<const uint8_t> data,
+                                    uint32_t localeMask);
+// "TSFM" roots and headerless ones.
+[[nodiscard]] uint32_t LoadWowRoot(TCascStorage& storage, std::span<const uint8_t> data,
+                                   uint32_t localeMask);
+[[nodiscard]] uint32_t LoadDiabloRoot(TCascStorage& storage, std::span<const uint8_t> data,
+                                      uint32_t localeMask);
+[[nodiscard]] uint32_t LoadMndxRoot(TCascStorage& storage, std::span<const uint8_t> data,
+                                    uint32_t localeMask);
+// Tried first for any root without a known signature.
+[[nodiscard]] uint32_t LoadOwRoot(TCascStorage& storage, std::span<const uint8_t> data,
+                                  uint32_t localeMask);
+
+}  // namespace kestrine
