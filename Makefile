@@ -3,7 +3,8 @@
 #   make test        build and run the whole test suite
 #   make check-asan  the test suite under AddressSanitizer + UBSan
 #   make fuzz        build the fuzz targets with clang and replay their corpora
-.PHONY: all build demo test check-asan fuzz deps clean
+#   make bench-read  time reading every file of a generated storage (~256 MiB)
+.PHONY: all build demo test check-asan fuzz bench-read deps clean
 
 BUILD_DIR := build
 ASAN_DIR := build-asan
@@ -37,6 +38,9 @@ fuzz:
 		-DKESTRINE_FUZZ=ON >/dev/null
 	@ninja -C $(FUZZ_DIR)
 	@scripts/replay-fuzz.sh $(FUZZ_DIR)
+
+bench-read: build
+	@$(BUILD_DIR)/read_bench $(BUILD_DIR)/bench-storage
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

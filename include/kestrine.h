@@ -135,4 +135,12 @@ bool ReadOpenFile(FileHandle file, void* buffer, uint32_t bytesToRead, uint32_t*
 
 bool CloseFile(FileHandle file);
 
+// ---- Frame-decryption keys ----
+
+// Adds a 16-byte key for encrypted frames under its 8-byte name (the name's
+// bytes read little-endian). A name already known keeps its first key. Fails
+// with 87 for a bad storage handle or a null key. Not to be called while
+// files of the storage are read on other threads.
+bool AddDecryptionKey(StorageHandle storage, uint64_t keyName, const uint8_t key[16]);
+
 }  // namespace kestrine

@@ -5,10 +5,13 @@
 
 #include "common/path_builder.h"
 #include "common/platform.h"
+#include "encoded/decryption_keys.h"
 #include "encoded/stream.h"
 #include "storage/build_info.h"
 #include "storage/config_entries.h"
 #include "storage/config_files.h"
+#include "storage/download_manifest.h"
+#include "storage/encoding_manifest.h"
 #include "storage/index_files.h"
 
 namespace kestrine {
@@ -171,6 +174,15 @@ uint32_t LoadLocalIndex(TCascStorage& storage) {
   return result;
 }
 
+// The encoding manifest creates most content entries; the download manifest
+// adds the files known only by EKey, priorities and tags. A storage keyed by
+// its build configuration has only the entries that configuration names.
+uint32_t LoadManifests(TCascStorage& storage) {
+  if (storage.kind == BUILD_CONFIG) return kErrorSuccess;
+  if (uint32_t error = LoadEncodingManifest(storage)) return error;
+  return LoadDownloadManifest(storage);
+}
+
 uint32_t RunLoadSteps(TCascStorage& storage) {
   SetDirectories(storage);
   if (storage.kind != BUILD_CONFIG) {
@@ -182,12 +194,9 @@ uint32_t RunLoadSteps(TCascStorage& storage) {
   if (uint32_t error = LoadBuildConfiguration(storage)) return error;
   ApplyBuildNumberFallback(storage);
   if (uint32_t error = CreateKeyTables(storage)) return error;
-  return LoadLocalIndex(storage);
+  if (uint32_t error = LoadLocalIndex(storage)) return error;
+  return LoadManifests(storage);
 }
-
-// The table of known frame-decryption keys. The key values are not built
-// into this program yet; users add the keys they hold.
-void FillKnownDecryptionKeys(TCascStorage& /*storage*/) {}
 
 }  // namespace
 

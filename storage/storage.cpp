@@ -1,6 +1,8 @@
 #include "storage/storage.h"
 
 #include "common/handle.h"
+#include "encoded/data_archives.h"
+#include "encoded/decryption_keys.h"
 #include "roots/root_handler.h"
 #include "storage/index_files.h"
 

@@ -17,6 +17,8 @@ namespace kestrine {
 
 class LocalIndex;
 class TRootHandler;
+class DataArchiveTable;
+class DecryptionKeyTable;
 
 enum BuildFileKind : uint32_t {
   BUILD_NONE = 0,
@@ -113,6 +115,11 @@ struct TCascStorage {
   size_t entriesAtEnd = 0;  // BUILD_CONFIG storages
 
   std::unique_ptr<TRootHandler> root;
+
+  // encoded file access: the "data.%03u" archive streams, opened on first
+  // use under `lock`, and the frame-decryption keys
+  std::unique_ptr<DataArchiveTable> dataArchives;
+  std::unique_ptr<DecryptionKeyTable> decryptionKeys;
 
   uint32_t OffsetBits() const { return archiveOffsetBits ? archiveOffsetBits : 30; }
   bool IsOnline() const { return (features & STF_ONLINE) != 0; }

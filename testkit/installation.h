@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "storage/storage.h"
 #include "testkit/build_files.h"
 #include "testkit/index_files.h"
+#include "testkit/manifests.h"
 
 namespace kestrine::testkit {
 
@@ -29,17 +31,40 @@ struct InstallationSpec {
   std::vector<ProductRow> products{ProductRow{}};
   bool productColumn = true;
   std::string buildDbTags = "Windows enUS";
-  // Configuration lines. An "encoding" line (two keys) and its size are
-  // added when absent, so that the configuration is complete.
+  // Configuration lines. Unless they name the ENCODING manifest themselves,
+  // the manifest below is written and named ("encoding" and "encoding-size"),
+  // and so is the DOWNLOAD manifest when one is given.
   ConfigValues buildConfig;
   ConfigValues cdnConfig;
   // Files stored in the data archives, with index entries pointing at them.
   std::vector<EncodedFile> files;
+  // The ENCODING manifest: its entries (list stored files here to give them
+  // content entries), then one for the DOWNLOAD manifest. Stored BLTE-encoded
+  // in the archives unless `storeEncoding` is false (then only named). Its
+  // size sizes the storage's entry array (size / 38 + 64 entries), which
+  // entries given outside the manifests (the local-index hook) share.
+  EncodingManifest encoding;
+  bool storeEncoding = true;
+  // The content size each manifest is listed with (by the configuration and,
+  // for DOWNLOAD, by the ENCODING manifest), when not its own.
+  std::optional<uint32_t> encodingContentSize;
+  std::optional<uint32_t> downloadContentSize;
+  // The DOWNLOAD manifest, stored and named when present.
+  std::optional<DownloadManifest> download;
   uint32_t indexVersion = 1;
   size_t indexBuckets = 16;
   EntryHashScheme indexScheme = EntryHashScheme::kHashlittle2;
   bool upperCaseIndexNames = false;
 };
+
+// A manifest as the installation stores it: BLTE with zlib frames of 4 KiB.
+struct WrittenManifest {
+  Key16 ckey{};  // MD5 of the content
+  Key16 ekey{};  // MD5 of the encoded bytes
+  std::vector<uint8_t> content;
+  std::vector<uint8_t> encoded;
+};
+WrittenManifest EncodeManifest(std::vector<uint8_t> content);
 
 struct Installation {
   std::filesystem::path root;
@@ -49,11 +74,10 @@ struct Installation {
   Key16 buildKey{};
   Key16 cdnKey{};
   std::vector<StoredBlob> blobs;  // where each file went
+  // The manifests as written (absent when the configuration named its own).
+  std::optional<WrittenManifest> encodingFile;
+  std::optional<WrittenManifest> downloadFile;
 };
-
-// The encoding line's keys that WriteInstallation adds when none is given.
-Key16 DefaultEncodingCKey();
-Key16 DefaultEncodingEKey();
 
 // Writes the installation below `root` (created when missing).
 Installation WriteInstallation(const std::filesystem::path& root, const InstallationSpec& spec);

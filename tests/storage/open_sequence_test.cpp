@@ -136,13 +136,13 @@ TEST(OpenSequenceTest, BuildInfoInstallationReachesTheIndexWithEveryValue) {
       << "named after the CDN path when nothing else names it";
   EXPECT_EQ(storage->rootEntry.ckey, KeyFromSeed(1));
   EXPECT_EQ(storage->installEntry.contentSize, 5000u);
-  EXPECT_EQ(storage->encodingEntry.ekey, testkit::DefaultEncodingEKey());
+  EXPECT_EQ(storage->encodingEntry.ekey, installation.encodingFile->ekey);
   EXPECT_EQ(storage->archives.size(), 1u);  // the CDN configuration was read too
   EXPECT_EQ(storage->archiveOffsetBits, 30u);
   EXPECT_EQ(storage->locationPosition, 9u);
 
   EXPECT_EQ(index.loadedFiles().size(), 16u);
-  EXPECT_EQ(index.mapSize(), 40u);
+  EXPECT_EQ(index.mapSize(), 41u) << "the files and the ENCODING manifest";
   std::vector<bool> expected(40, true);
   expected.push_back(false);
   EXPECT_EQ(index.found(), expected);
@@ -254,7 +254,7 @@ TEST(OpenSequenceTest, WindowsCasedInstallationOpens) {
   IndexSnapshot index;
   OpenedStorage storage(installation.root.string());
   ASSERT_NE(storage.get(), nullptr) << storage.error();
-  EXPECT_EQ(index.mapSize(), 5u);
+  EXPECT_EQ(index.mapSize(), 6u) << "the files and the ENCODING manifest";
 }
 
 TEST(OpenSequenceTest, BuildInfoWinsOverBuildDbInOneFolder) {
@@ -298,7 +298,6 @@ bool RecordProgress(void* context, uint32_t stage, const char* name, uint32_t cu
 TEST(OpenSequenceTest, ReportsProgressAndCancelsAtEveryStage) {
   TempFolder temp;
   InstallationSpec spec;
-  spec.indexBuckets = 2;
   spec.files = SomeFiles(2);
   Installation installation = testkit::WriteInstallation(temp.path() / "p", spec);
 
@@ -311,7 +310,10 @@ TEST(OpenSequenceTest, ReportsProgressAndCancelsAtEveryStage) {
     ASSERT_NE(storage.get(), nullptr) << storage.error();
   }
   std::vector<std::pair<uint32_t, std::string>> expected = {
-      {0, "CDN config 0/0"}, {0, "CDN build 0/0"}, {3, " 0/0"}, {3, " 0/2"}, {3, " 1/2"}};
+      {0, "CDN config 0/0"}, {0, "CDN build 0/0"}, {3, " 0/0"}};
+  for (int i = 0; i < 16; ++i) expected.emplace_back(3, " " + std::to_string(i) + "/16");
+  expected.emplace_back(1, "ENCODING 0/0");
+  expected.emplace_back(1, "DOWNLOAD 0/0");
   EXPECT_EQ(log.calls, expected);
 
   // A cancel of the CDN configuration counts only for online storages.
@@ -397,7 +399,8 @@ TEST(OpenSequenceTest, FailuresOfTheBuildFilesReachTheCaller) {
 
 TEST(OpenSequenceTest, OnlineStoragesAreNotSupportedYet) {
   TempFolder temp;
-  testkit::WriteTextFile(temp.path() / "cache" / "versions", "Region!STRING:0|BuildConfig!HEX:16\n");
+  testkit::WriteTextFile(temp.path() / "cache" / "versions",
+                         "Region!STRING:0|BuildConfig!HEX:16\n");
   OpenedStorage storage((temp.path() / "cache").string());
   EXPECT_EQ(storage.get(), nullptr);
   EXPECT_EQ(storage.error(), kErrorNotSupported);

@@ -1,0 +1,233 @@
+// The open's manifest steps over whole installations: the ENCODING and
+// DOWNLOAD manifests stored BLTE-encoded in the data archives, read through
+// open files and turned into content entries.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/hex_key.h"
+#include "kestrine.h"
+#include "storage/storage.h"
+#include "testkit/blte.h"
+#include "testkit/installation.h"
+#include "testkit/manifests.h"
+
+namespace kestrine {
+namespace {
+
+using testkit::InstallationSpec;
+using testkit::KeyFromSeed;
+using testkit::StoredFile;
+using testkit::TempFolder;
+
+class OpenedStorage {
+ public:
+  explicit OpenedStorage(const testkit::Installation& installation, uint32_t flags = 0) {
+    StorageOpenArgs args{};
+    args.size = sizeof(args);
+    args.flags = flags;
+    handle_ = OpenStorage(installation.root.string().c_str(), &args);
+    error_ = GetCascError();
+  }
+  ~OpenedStorage() {
+    if (handle_) CloseStorage(handle_);
+  }
+  StorageHandle handle() const { return handle_; }
+  TCascStorage* operator->() const { return StorageFromHandle(handle_); }
+  TCascStorage* get() const { return StorageFromHandle(handle_); }
+  uint32_t error() const { return error_; }
+
+ private:
+  StorageHandle handle_ = nullptr;
+  uint32_t error_ = 0;
+};
+
+StoredFile ContentFile(uint32_t seed, size_t size) {
+  testkit::BlteSpec blte;
+  blte.frames = testkit::SplitFrames(size, 1000);
+  return testkit::EncodeFile(testkit::DataLikeBytes(size, seed), blte);
+}
+
+// Stores the file in the archives and lists it in the ENCODING manifest.
+void StoreAndList(InstallationSpec& spec, const StoredFile& file) {
+  spec.files.push_back({file.ekey, file.encoded});
+  spec.encoding.entries.push_back({file.ckey, file.content.size(), {file.ekey}});
+}
+
+std::vector<uint8_t> ReadByName(StorageHandle storage, const std::string& name) {
+  FileHandle file = nullptr;
+  if (!OpenFileByName(storage, name.c_str(), &file)) return {};
+  std::vector<uint8_t> content(1 << 16);
+  uint32_t read = 0;
+  EXPECT_TRUE(ReadOpenFile(file, content.data(), static_cast<uint32_t>(content.size()), &read));
+  content.resize(read);
+  CloseFile(file);
+  return content;
+}
+
+// A build of 40 files over several ENCODING pages, 30 of them stored, and a
+// DOWNLOAD manifest that lists 5 of the stored files and 3 files known only
+// to it, under 3 tags.
+struct Build {
+  InstallationSpec spec;
+  std::vector<StoredFile> files;
+
+  Build() {
+    for (uint32_t i = 0; i < 40; ++i) files.push_back(ContentFile(i, 500 + 97 * i));
+    for (uint32_t i = 0; i < 40; ++i) {
+      if (i < 30) {
+        StoreAndList(spec, files[i]);
+      } else {
+        spec.encoding.entries.push_back({files[i].ckey, files[i].content.size(), {files[i].ekey}});
+      }
+    }
+    spec.encoding.pageSizeKb = 1;
+    spec.encoding.entriesPerPage = 12;
+    spec.encoding.entries[7].ekeys.push_back(KeyFromSeed(7777));  // a second encoded form
+
+    testkit::DownloadManifest download;
+    for (uint32_t i : {3, 4, 5, 6, 7}) {
+      download.entries.push_back({files[i].ekey, files[i].encoded.size(), uint8_t(i), 0, 0});
+    }
+    for (uint32_t i = 0; i < 3; ++i) {
+      download.entries.push_back({KeyFromSeed(8000 + i), 4000 + i, 9, 0, 0});
+    }
+    download.tags = {{"Windows", 1, {0, 1, 5}}, {"enUS", 3, {1, 6}}, {"Alternate", 4, {}}};
+    spec.download = download;
+    spec.buildConfig = {{"root", testkit::KeyText(files[0].ckey)},
+                        {"install", testkit::KeyText(KeyFromSeed(9000))},
+                        {"install-size", "123 150"}};
+  }
+};
+
+TEST(ManifestOpenTest, ManifestsGiveEveryFileItsContentEntry) {
+  TempFolder temp;
+  Build build;
+  auto installation = testkit::WriteInstallation(temp.path() / "game", build.spec);
+  ASSERT_EQ(testkit::EncodingPageCount(build.spec.encoding), 4u);
+
+  OpenedStorage storage(installation);
+  ASSERT_NE(storage.get(), nullptr) << storage.error();
+  ContentTables& contents = storage->contents;
+
+  for (uint32_t i = 0; i < 40; ++i) {
+    SCOPED_TRACE(i);
+    ContentEntry* entry = contents.FindByCKey(build.files[i].ckey.data());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(contents.FindByEKey(build.files[i].ekey.data()), entry);
+    EXPECT_EQ(entry->contentSize, build.files[i].content.size());
+    EXPECT_EQ((entry->flags & EF_LOCAL) != 0, i < 30) << "located when stored";
+    const bool inDownload = i >= 3 && i <= 7;
+    EXPECT_EQ((entry->flags & EF_IN_DOWNLOAD) != 0, inDownload);
+    EXPECT_EQ(entry->priority, inDownload ? i : 0);
+  }
+  EXPECT_EQ(ReadByName(storage.handle(), FormatHexKey(build.files[12].ckey)),
+            build.files[12].content);
+
+  // Tags: download entry 0 is file 3, entry 1 file 4, entry 5 the first
+  // EKey-only file, entry 6 the second.
+  EXPECT_TRUE(storage->features & STF_HAS_TAGS);
+  ASSERT_EQ(storage->downloadTags.size(), 3u);
+  EXPECT_EQ(storage->downloadTags[2].name, "Alternate");
+  EXPECT_EQ(contents.FindByCKey(build.files[3].ckey.data())->tagBitMask, 1u);
+  EXPECT_EQ(contents.FindByCKey(build.files[4].ckey.data())->tagBitMask, 3u);
+  EXPECT_EQ(contents.FindByCKey(build.files[5].ckey.data())->tagBitMask, 0u);
+  ContentEntry* downloadOnly = contents.FindByEKey(KeyFromSeed(8000).data());
+  ASSERT_NE(downloadOnly, nullptr);
+  EXPECT_EQ(downloadOnly->flags, EF_EKEY | EF_IN_DOWNLOAD);
+  EXPECT_EQ(downloadOnly->encodedSize, 4000u);
+  EXPECT_EQ(downloadOnly->tagBitMask, 1u);
+  EXPECT_EQ(contents.FindByEKey(KeyFromSeed(8001).data())->tagBitMask, 2u);
+
+  // The ENCODING manifest's own entry, 40 encoding entries and the DOWNLOAD
+  // manifest's, the INSTALL entry the configuration names (ROOT is file 0),
+  // and 3 download-only entries.
+  EXPECT_EQ(contents.size(), 1 + 40u + 1 + 1 + 3);
+  EXPECT_EQ(contents.entries()[0].ckey, installation.encodingFile->ckey);
+  EXPECT_EQ(storage->entriesAfterDownload, contents.size());
+  ContentEntry* install = contents.FindByCKey(KeyFromSeed(9000).data());
+  ASSERT_NE(install, nullptr);
+  EXPECT_EQ(install->contentSize, 123u);
+  EXPECT_EQ(contents.FindByCKey(build.files[0].ckey.data()), &contents.entries()[1]);
+  EXPECT_EQ(contents.FindByEKey(KeyFromSeed(7777).data()), nullptr);
+  EXPECT_FALSE(storage->features & STF_ONLINE);
+}
+
+// A DOWNLOAD manifest is optional: absent from the configuration, named but
+// stored nowhere, or empty, the storage opens without tags, also when it may
+// look for missing manifests online.
+TEST(ManifestOpenTest, StorageWithoutDownloadManifestOpens) {
+  TempFolder temp;
+  struct Case {
+    const char* name;
+    void (*alter)(InstallationSpec&);
+    uint32_t flags;
+  };
+  const Case cases[] = {
+      {"not named", [](InstallationSpec& s) { s.download.reset(); }, 0},
+      {"not named, online fallback", [](InstallationSpec& s) { s.download.reset(); },
+       STF_ONLINE_FALLBACK},
+      {"named, stored nowhere",
+       [](InstallationSpec& s) {
+         s.download.reset();
+         s.buildConfig.push_back({"download", testkit::KeyText(KeyFromSeed(31)) + " " +
+                                                  testkit::KeyText(KeyFromSeed(32))});
+       },
+       STF_ONLINE_FALLBACK},
+      {"empty", [](InstallationSpec& s) { s.download->truncateBy = 1000; }, 0},
+  };
+  for (const Case& c : cases) {
+    Build build;
+    c.alter(build.spec);
+    auto installation = testkit::WriteInstallation(temp.path() / c.name, build.spec);
+    OpenedStorage storage(installation, c.flags);
+    ASSERT_NE(storage.get(), nullptr) << c.name << ": " << storage.error();
+    EXPECT_FALSE(storage->features & STF_HAS_TAGS) << c.name;
+    EXPECT_FALSE(storage->features & STF_ONLINE) << c.name;
+    EXPECT_EQ(storage->entriesAfterDownload, storage->contents.size()) << c.name;
+    ContentEntry* entry = storage->contents.FindByCKey(build.files[3].ckey.data());
+    ASSERT_NE(entry, nullptr) << c.name;
+    EXPECT_FALSE(entry->flags & EF_IN_DOWNLOAD) << c.name;
+  }
+}
+
+// Every way the manifest steps fail the open, each with its own number.
+TEST(ManifestOpenTest, FaultyManifestsFailTheOpen) {
+  TempFolder temp;
+  struct Case {
+    const char* name;
+    void (*alter)(InstallationSpec&);
+    uint32_t flags;
+    uint32_t error;
+  };
+  const Case cases[] = {
+      {"ENCODING page first key altered",
+       [](InstallationSpec& s) { s.encoding.wrongTableKeyPage = 1; }, 0, kErrorFileCorrupt},
+      {"ENCODING cut inside a page", [](InstallationSpec& s) { s.encoding.truncateBy = 10; }, 0,
+       kErrorFileCorrupt},
+      {"ENCODING bad signature", [](InstallationSpec& s) { s.encoding.signature = "EM"; }, 0,
+       kErrorBadFormat},
+      {"ENCODING not stored", [](InstallationSpec& s) { s.storeEncoding = false; }, 0,
+       kErrorFileNotFound},
+      {"ENCODING not stored, online fallback", [](InstallationSpec& s) { s.storeEncoding = false; },
+       STF_ONLINE_FALLBACK, kErrorFileNotFound},
+      {"ENCODING shorter than named", [](InstallationSpec& s) { s.encodingContentSize = 1 << 20; },
+       0, kErrorFileCorrupt},
+      {"DOWNLOAD bad version", [](InstallationSpec& s) { s.download->version = 4; }, 0,
+       kErrorBadFormat},
+      {"DOWNLOAD shorter than named", [](InstallationSpec& s) { s.downloadContentSize = 1 << 20; },
+       0, kErrorFileCorrupt},
+  };
+  for (const Case& c : cases) {
+    Build build;
+    c.alter(build.spec);
+    auto installation = testkit::WriteInstallation(temp.path() / c.name, build.spec);
+    OpenedStorage storage(installation, c.flags);
+    EXPECT_EQ(storage.get(), nullptr) << c.name;
+    EXPECT_EQ(storage.error(), c.error) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace kestrine
