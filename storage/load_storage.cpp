@@ -7,6 +7,7 @@
 #include "common/platform.h"
 #include "encoded/decryption_keys.h"
 #include "encoded/stream.h"
+#include "roots/load_root.h"
 #include "storage/build_info.h"
 #include "storage/config_entries.h"
 #include "storage/config_files.h"
@@ -195,7 +196,8 @@ uint32_t RunLoadSteps(TCascStorage& storage) {
   ApplyBuildNumberFallback(storage);
   if (uint32_t error = CreateKeyTables(storage)) return error;
   if (uint32_t error = LoadLocalIndex(storage)) return error;
-  return LoadManifests(storage);
+  if (uint32_t error = LoadManifests(storage)) return error;
+  return LoadRootStep(storage);
 }
 
 }  // namespace

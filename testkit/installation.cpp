@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "testkit/blte.h"
+#include "testkit/roots.h"
 
 namespace kestrine::testkit {
 
@@ -24,12 +25,41 @@ void NameManifest(ConfigValues& values, const std::string& name, const WrittenMa
 // The build configuration, with the ENCODING and DOWNLOAD manifests named
 // unless it names an ENCODING manifest itself; the manifests to store go
 // into `stored`.
+std::vector<uint8_t> DefaultRoot() {
+  PlainTextRoot root;
+  root.lines.push_back(RootLine("kestrine/none.txt", Key16{}));
+  return WritePlainTextRoot(root);
+}
+
+// A BUILD_CONFIG storage finds a file through its EKey: bytes 9 to 15 hold
+// the archive number and offset. The root goes to offset 0 of archive 0.
+void NameConfigRoot(Installation& installation, const InstallationSpec& spec,
+                    ConfigValues& values) {
+  if (HasKey(values, "vfs-root")) return;
+  WrittenManifest root = EncodeManifest(spec.rootFile.value_or(DefaultRoot()));
+  std::fill(root.ekey.begin() + 9, root.ekey.end(), 0);
+  NameManifest(values, "vfs-root", root, std::nullopt);
+  installation.rootFile = std::move(root);
+}
+
+void NameRoot(Installation& installation, const InstallationSpec& spec, ConfigValues& values,
+              EncodingManifest& encoding, std::vector<EncodedFile>& stored) {
+  if (HasKey(values, "root")) return;
+  WrittenManifest root = EncodeManifest(spec.rootFile.value_or(DefaultRoot()));
+  encoding.entries.push_back({root.ckey, static_cast<uint32_t>(root.content.size()), {root.ekey}});
+  stored.push_back({root.ekey, root.encoded});
+  NameManifest(values, "root", root, std::nullopt);
+  installation.rootFile = std::move(root);
+}
+
 ConfigValues CompleteBuildConfig(Installation& installation, const InstallationSpec& spec,
                                  std::vector<EncodedFile>& stored) {
   ConfigValues values = spec.buildConfig;
+  if (spec.kind == BUILD_CONFIG) NameConfigRoot(installation, spec, values);
   if (HasKey(values, "encoding")) return values;
 
   EncodingManifest encoding = spec.encoding;
+  if (spec.kind != BUILD_CONFIG) NameRoot(installation, spec, values, encoding, stored);
   if (spec.download) {
     WrittenManifest download = EncodeManifest(WriteDownloadManifest(*spec.download));
     encoding.entries.push_back({download.ckey,
@@ -107,6 +137,10 @@ Installation WriteInstallation(const std::filesystem::path& root, const Installa
     installation.dataDirectory = root / "data";
     installation.buildFile = installation.dataDirectory / ".build.config";
     WriteTextFile(installation.buildFile, buildConfig);
+    if (installation.rootFile) {
+      WriteFileBytes((installation.dataDirectory / "00-00000000.data").string(),
+                     installation.rootFile->encoded);
+    }
     return installation;
   }
 

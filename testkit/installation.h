@@ -51,6 +51,12 @@ struct InstallationSpec {
   std::optional<uint32_t> downloadContentSize;
   // The DOWNLOAD manifest, stored and named when present.
   std::optional<DownloadManifest> download;
+  // The root file (decoded), stored and named unless the configuration names
+  // a root itself: "root" for the kinds with index files, listed by the
+  // ENCODING manifest; "vfs-root" for BUILD_CONFIG, whose EKey then points
+  // into the archive "00-00000000.data". Absent: a plain-text root whose one
+  // line names no stored file, so that the storage opens with no names.
+  std::optional<std::vector<uint8_t>> rootFile;
   uint32_t indexVersion = 1;
   size_t indexBuckets = 16;
   EntryHashScheme indexScheme = EntryHashScheme::kHashlittle2;
@@ -77,6 +83,7 @@ struct Installation {
   // The manifests as written (absent when the configuration named its own).
   std::optional<WrittenManifest> encodingFile;
   std::optional<WrittenManifest> downloadFile;
+  std::optional<WrittenManifest> rootFile;
 };
 
 // Writes the installation below `root` (created when missing).

@@ -95,8 +95,7 @@ struct Build {
     }
     download.tags = {{"Windows", 1, {0, 1, 5}}, {"enUS", 3, {1, 6}}, {"Alternate", 4, {}}};
     spec.download = download;
-    spec.buildConfig = {{"root", testkit::KeyText(files[0].ckey)},
-                        {"install", testkit::KeyText(KeyFromSeed(9000))},
+    spec.buildConfig = {{"install", testkit::KeyText(KeyFromSeed(9000))},
                         {"install-size", "123 150"}};
   }
 };
@@ -140,10 +139,10 @@ TEST(ManifestOpenTest, ManifestsGiveEveryFileItsContentEntry) {
   EXPECT_EQ(downloadOnly->tagBitMask, 1u);
   EXPECT_EQ(contents.FindByEKey(KeyFromSeed(8001).data())->tagBitMask, 2u);
 
-  // The ENCODING manifest's own entry, 40 encoding entries and the DOWNLOAD
-  // manifest's, the INSTALL entry the configuration names (ROOT is file 0),
-  // and 3 download-only entries.
-  EXPECT_EQ(contents.size(), 1 + 40u + 1 + 1 + 3);
+  // The ENCODING manifest's own entry, 40 encoding entries, the root's and
+  // the DOWNLOAD manifest's, the INSTALL entry the configuration names, and 3
+  // download-only entries.
+  EXPECT_EQ(contents.size(), 1 + 40u + 1 + 1 + 1 + 3);
   EXPECT_EQ(contents.entries()[0].ckey, installation.encodingFile->ckey);
   EXPECT_EQ(storage->entriesAfterDownload, contents.size());
   ContentEntry* install = contents.FindByCKey(KeyFromSeed(9000).data());

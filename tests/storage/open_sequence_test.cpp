@@ -106,9 +106,7 @@ TEST(OpenSequenceTest, BuildInfoInstallationReachesTheIndexWithEveryValue) {
   spec.products[0].version = "1.23.4.56789";
   spec.products[0].tags = "Windows x86_64 US? deDE speech?:Windows x86_64 US? enUS text?";
   spec.products[0].cdnPath = "tpr/sc1live";
-  spec.buildConfig = {{"root", KeyText(KeyFromSeed(1))},
-                      {"install", KeyText(KeyFromSeed(2))},
-                      {"install-size", "5000 4000"}};
+  spec.buildConfig = {{"install", KeyText(KeyFromSeed(2))}, {"install-size", "5000 4000"}};
   spec.files = SomeFiles(40);
   Installation installation = testkit::WriteInstallation(temp.path() / "StarCraft", spec);
 
@@ -134,7 +132,7 @@ TEST(OpenSequenceTest, BuildInfoInstallationReachesTheIndexWithEveryValue) {
   EXPECT_EQ(storage->cdnPath, "tpr/sc1live");
   EXPECT_EQ(storage->productCode, "sc1live")
       << "named after the CDN path when nothing else names it";
-  EXPECT_EQ(storage->rootEntry.ckey, KeyFromSeed(1));
+  EXPECT_EQ(storage->rootEntry.ckey, installation.rootFile->ckey);
   EXPECT_EQ(storage->installEntry.contentSize, 5000u);
   EXPECT_EQ(storage->encodingEntry.ekey, installation.encodingFile->ekey);
   EXPECT_EQ(storage->archives.size(), 1u);  // the CDN configuration was read too
@@ -142,7 +140,7 @@ TEST(OpenSequenceTest, BuildInfoInstallationReachesTheIndexWithEveryValue) {
   EXPECT_EQ(storage->locationPosition, 9u);
 
   EXPECT_EQ(index.loadedFiles().size(), 16u);
-  EXPECT_EQ(index.mapSize(), 41u) << "the files and the ENCODING manifest";
+  EXPECT_EQ(index.mapSize(), 42u) << "the files, the ENCODING manifest and the root";
   std::vector<bool> expected(40, true);
   expected.push_back(false);
   EXPECT_EQ(index.found(), expected);
@@ -173,15 +171,13 @@ TEST(OpenSequenceTest, BuildConfigInstallationInsertsItsManifestEntries) {
   TempFolder temp;
   InstallationSpec spec;
   spec.kind = BUILD_CONFIG;
-  // Two keys each: a CKey, then an EKey whose bytes 9..15 hold the location.
-  Key16 vfsEKey = KeyFromSeed(11);
-  for (int i = 9; i < 16; ++i) vfsEKey[i] = 0;
-  vfsEKey[15] = 0x40;
-  spec.buildConfig = {{"vfs-root", KeyText(KeyFromSeed(10)) + " " + KeyText(vfsEKey)},
-                      {"vfs-root-size", "300 320"},
-                      {"vfs-2", KeyText(KeyFromSeed(12)) + " " + KeyText(KeyFromSeed(13))},
+  // The testkit names the VFS root: a CKey, then an EKey whose bytes 9..15
+  // hold the location (archive 0, offset 0), the root stored there.
+  spec.buildConfig = {{"vfs-2", KeyText(KeyFromSeed(12)) + " " + KeyText(KeyFromSeed(13))},
                       {"root", KeyText(KeyFromSeed(14)) + " " + KeyText(KeyFromSeed(15))}};
   Installation installation = testkit::WriteInstallation(temp.path() / "agent", spec);
+  ASSERT_TRUE(installation.rootFile);
+  const testkit::WrittenManifest& root = *installation.rootFile;
 
   OpenedStorage storage(installation.root.string());
   ASSERT_NE(storage.get(), nullptr) << storage.error();
@@ -191,12 +187,12 @@ TEST(OpenSequenceTest, BuildConfigInstallationInsertsItsManifestEntries) {
   EXPECT_EQ(storage->locationPosition, 16u);
   EXPECT_EQ(storage->archiveOffsetBits, 40u);
 
-  ContentEntry* vfsRoot = storage->contents.FindByCKey(KeyFromSeed(10).data());
+  ContentEntry* vfsRoot = storage->contents.FindByCKey(root.ckey.data());
   ASSERT_NE(vfsRoot, nullptr);
-  EXPECT_EQ(vfsRoot->storageOffset, 0x40u);
-  EXPECT_EQ(vfsRoot->contentSize, 300u);
+  EXPECT_EQ(vfsRoot->storageOffset, 0u);
+  EXPECT_EQ(vfsRoot->contentSize, root.content.size());
   EXPECT_TRUE(vfsRoot->flags & EF_LOCAL);
-  EXPECT_EQ(storage->contents.FindByEKey(vfsEKey.data()), vfsRoot) << "keyed by all 16 bytes";
+  EXPECT_EQ(storage->contents.FindByEKey(root.ekey.data()), vfsRoot) << "keyed by all 16 bytes";
   EXPECT_NE(storage->contents.FindByCKey(KeyFromSeed(12).data()), nullptr) << "VFS array element";
   EXPECT_NE(storage->contents.FindByCKey(KeyFromSeed(14).data()), nullptr);
   // root, VFS root, and the two VFS array elements (the first one zero-filled, keyless).
@@ -254,7 +250,7 @@ TEST(OpenSequenceTest, WindowsCasedInstallationOpens) {
   IndexSnapshot index;
   OpenedStorage storage(installation.root.string());
   ASSERT_NE(storage.get(), nullptr) << storage.error();
-  EXPECT_EQ(index.mapSize(), 6u) << "the files and the ENCODING manifest";
+  EXPECT_EQ(index.mapSize(), 7u) << "the files, the ENCODING manifest and the root";
 }
 
 TEST(OpenSequenceTest, BuildInfoWinsOverBuildDbInOneFolder) {
@@ -314,6 +310,7 @@ TEST(OpenSequenceTest, ReportsProgressAndCancelsAtEveryStage) {
   for (int i = 0; i < 16; ++i) expected.emplace_back(3, " " + std::to_string(i) + "/16");
   expected.emplace_back(1, "ENCODING 0/0");
   expected.emplace_back(1, "DOWNLOAD 0/0");
+  expected.emplace_back(1, "ROOT 0/0");
   EXPECT_EQ(log.calls, expected);
 
   // A cancel of the CDN configuration counts only for online storages.
