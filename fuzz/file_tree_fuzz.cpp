@@ -24,11 +24,14 @@ std::string Normalised(std::string_view name) {
   return out;
 }
 
+// Names reach the tree as C strings (every root format ends them with a NUL
+// or a line break), so a name here ends at its first NUL as well.
 std::vector<std::string_view> SplitNames(std::string_view text) {
   std::vector<std::string_view> names;
   for (size_t start = 0;;) {
     const size_t end = text.find('\n', start);
-    names.push_back(text.substr(start, end - start));
+    const std::string_view line = text.substr(start, end - start);
+    names.push_back(line.substr(0, line.find('\0')));
     if (end == std::string_view::npos) return names;
     start = end + 1;
   }
