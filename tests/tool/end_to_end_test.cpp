@@ -1,0 +1,303 @@
+// The kestrine executable on installations written to disk, with the whole
+// storage reader under it. The import's rules are tested over an in-memory
+// storage; here real storages, named by a plain-text root or by the INSTALL
+// manifest standing in for a root no loader takes, must give the same
+// results: the same bundle byte for byte, the same lines, the same failures.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "testkit/demo_installation.h"
+#include "testkit/index_files.h"
+#include "testkit/roots.h"
+#include "testkit/stream_files.h"
+#include "tests/tool/test_util.h"
+
+extern char** environ;
+
+namespace kestrine {
+namespace {
+
+using test::FolderListing;
+using test::ReadFile;
+using test::TempDir;
+using testkit::DemoRecord;
+
+struct ToolRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the tool on `install`, writing `bundle`; its output goes to files
+// beside the temporary folder's other contents.
+ToolRun RunTool(const TempDir& dir, const std::string& install, const std::string& bundle) {
+  const std::string outPath = dir.File("stdout");
+  const std::string errPath = dir.File("stderr");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  std::vector<char*> argv{const_cast<char*>(KESTRINE_TOOL_PATH), const_cast<char*>(install.c_str()),
+                          const_cast<char*>(bundle.c_str()), nullptr};
+  pid_t pid = 0;
+  EXPECT_EQ(posix_spawn(&pid, KESTRINE_TOOL_PATH, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ToolRun run;
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.out = ReadFile(outPath);
+  run.err = ReadFile(errPath);
+  std::filesystem::remove(outPath);
+  std::filesystem::remove(errPath);
+  return run;
+}
+
+// The progress lines and the summary the import prints for `records`.
+std::string ExpectedOutput(const std::vector<DemoRecord>& records) {
+  std::string text;
+  char line[128];
+  uint64_t total = 0;
+  for (size_t i = 0; i < records.size(); ++i) {
+    total += records[i].size;
+    if (i % 100 != 0) continue;
+    std::snprintf(line, sizeof line, "Imported %zu/%zu files, %.1f MiB\n", i + 1, records.size(),
+                  total / 1048576.0);
+    text += line;
+  }
+  std::snprintf(line, sizeof line,
+                "Imported %zu original asset files, %.1f MiB from local storage.\n", records.size(),
+                total / 1048576.0);
+  return text + line;
+}
+
+std::string Text(const std::vector<uint8_t>& bytes) {
+  return {bytes.begin(), bytes.end()};
+}
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+  return {text.begin(), text.end()};
+}
+
+std::vector<uint8_t> SoundTable(std::vector<std::string> names) {
+  return testkit::SoundTableNaming(names);
+}
+
+TEST(EndToEndTest, DemoInstallationGivesExactlyItsClassicAssets) {
+  TempDir dir;
+  testkit::DemoInstallation demo = testkit::WriteDemoInstallation(dir.path() / "StarCraft");
+  const std::string bundle = dir.File("classic.kvrn");
+  test::WriteFile(bundle, "the bundle of an earlier run");
+
+  ToolRun run = RunTool(dir, dir.File("StarCraft"), bundle);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, ExpectedOutput(demo.records));
+  EXPECT_TRUE(ReadFile(bundle) == Text(testkit::BundleBytes(demo.records)))
+      << "the bundle differs from the demo's classic assets";
+  EXPECT_EQ(FolderListing(dir.path()), (std::vector<std::string>{"StarCraft", "classic.kvrn"}));
+
+  // The demo covers what the import must tell apart.
+  std::vector<std::string> names;
+  for (const DemoRecord& record : demo.records) names.push_back(record.name);
+  auto has = [&names](const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
+  EXPECT_GT(names.size(), 150u) << "progress lines need more than 100 assets";
+  EXPECT_TRUE(has("music/zerg1.wav") && has("game/pconsole.dds") && has("glue/pal/badlands.vx4ex"));
+  EXPECT_TRUE(has("sound/protoss/zealot/pzerdy00.ogg") && has("sound/terran/marine/tmawht00.wav"));
+  EXPECT_FALSE(has("sound/zerg/drone/zdrerr00.ogg") || has("music/title.wav"));
+  EXPECT_GT(demo.contentBytes, 6u << 20) << "the music tracks are the large assets";
+}
+
+enum class RootKind {
+  kPlainText,       // a plain-text root names the files
+  kInstallFallback  // the root is in no known format; the INSTALL manifest names the files
+};
+
+void PrintTo(RootKind kind, std::ostream* os) {
+  *os << (kind == RootKind::kPlainText ? "plain-text root" : "install fallback");
+}
+
+struct GameFile {
+  GameFile(std::string name, std::vector<uint8_t> content)
+      : name(std::move(name)), content(std::move(content)) {}
+  std::string name;
+  std::vector<uint8_t> content;
+  testkit::Md5Fault md5 = testkit::Md5Fault::kNone;  // of the first frame
+  std::optional<uint32_t> listedSize;                // in the ENCODING manifest
+};
+
+// A root no loader takes: text, but not lines of a name and a key.
+const std::string kUnknownRoot = "this root lists nothing in any format a loader knows\n";
+
+testkit::StoredFile Encode(const GameFile& file) {
+  testkit::BlteSpec blte;
+  blte.frames = testkit::SplitFrames(file.content.size(), 4096);
+  blte.frames[0].md5 = file.md5;
+  testkit::StoredFile stored = testkit::EncodeFile(file.content, blte);
+  stored.entryContentSize = file.listedSize;
+  return stored;
+}
+
+enum class InstallKind { kListing, kNone, kBadSignature };
+
+void WriteGame(const std::filesystem::path& root, const std::vector<GameFile>& files, RootKind kind,
+               InstallKind installKind = InstallKind::kListing) {
+  testkit::InstallationSpec spec;
+  testkit::PlainTextRoot plainRoot;
+  testkit::InstallManifest install;
+  for (const GameFile& file : files) {
+    testkit::StoredFile stored = Encode(file);
+    testkit::AddNamedFile(spec, plainRoot, file.name, stored);
+    install.entries.push_back({file.name, stored.ckey, static_cast<uint32_t>(file.content.size())});
+  }
+  if (kind == RootKind::kPlainText) {
+    spec.rootFile = testkit::WritePlainTextRoot(plainRoot);
+  } else {
+    spec.rootFile = Bytes(kUnknownRoot);
+  }
+  if (installKind != InstallKind::kNone) {
+    if (installKind == InstallKind::kBadSignature) install.signature = "NI";
+    testkit::PlainTextRoot unused;
+    testkit::StoredFile manifest = Encode({"", testkit::WriteInstallManifest(install)});
+    testkit::AddNamedFile(spec, unused, "", manifest);
+    spec.buildConfig = {
+        {"install", testkit::KeyText(manifest.ckey) + " " + testkit::KeyText(manifest.ekey)},
+        {"install-size",
+         std::to_string(manifest.content.size()) + " " + std::to_string(manifest.encoded.size())}};
+  }
+  testkit::WriteInstallation(root, spec);
+}
+
+class EndToEndRootTest : public ::testing::TestWithParam<RootKind> {};
+
+// Duplicate asset names: the bundle takes the first name found, the sound
+// filter the sound table found last. A zero-size asset is an empty record.
+TEST_P(EndToEndRootTest, ImportsTheFirstNameFoundAndFiltersByTheLastSoundTable) {
+  TempDir dir;
+  const std::vector<uint8_t> firstTable = SoundTable({"Misc\\A.wav"});
+  const std::vector<uint8_t> marine = testkit::DataLikeBytes(9000, 1);
+  const std::vector<uint8_t> beep = testkit::DataLikeBytes(700, 2);
+  WriteGame(dir.path() / "game",
+            {{"SD\\Arr\\SfxData.tbl", firstTable},
+             {"SD\\Sound\\Misc\\A.wav", testkit::DataLikeBytes(500, 3)},
+             {"SD\\Sound\\Misc\\B.wav", beep},
+             {"SD\\Unit\\Marine.grp", marine},
+             {"Unit\\MARINE.GRP", testkit::DataLikeBytes(9000, 4)},
+             {"arr\\sfxdata.tbl", SoundTable({"misc/b.wav"})},
+             {"SD\\Arr\\Empty.dat", {}},
+             {"SD\\Arr\\Notes.txt", Bytes("not a classic asset")}},
+            GetParam());
+
+  ToolRun run = RunTool(dir, dir.File("game"), dir.File("out.kvrn"));
+  const std::vector<DemoRecord> expected = {
+      {"arr/empty.dat", 0, {}},
+      {"arr/sfxdata.tbl", static_cast<uint32_t>(firstTable.size()), firstTable},
+      {"sound/misc/b.wav", static_cast<uint32_t>(beep.size()), beep},
+      {"unit/marine.grp", static_cast<uint32_t>(marine.size()), marine}};
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, ExpectedOutput(expected));
+  EXPECT_TRUE(ReadFile(dir.File("out.kvrn")) == Text(testkit::BundleBytes(expected)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Roots, EndToEndRootTest,
+                         ::testing::Values(RootKind::kPlainText, RootKind::kInstallFallback),
+                         [](const auto& info) {
+                           return info.param == RootKind::kPlainText ? "PlainTextRoot"
+                                                                     : "InstallFallback";
+                         });
+
+// A game with a sound table, a unit and a sound; each case spoils one part.
+struct FailureCase {
+  const char* label;
+  void (*spoil)(std::vector<GameFile>& files);
+  std::string error;
+  RootKind root = RootKind::kPlainText;
+  InstallKind install = InstallKind::kListing;
+  bool removeBuildFile = false;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << c.label;
+}
+
+std::vector<GameFile> SmallGame() {
+  return {{"SD\\Arr\\SfxData.tbl", SoundTable({"Misc\\Buzz.wav"})},
+          {"SD\\Sound\\Misc\\Buzz.wav", testkit::DataLikeBytes(300, 5)},
+          {"SD\\Unit\\Terran\\Marine.grp", testkit::DataLikeBytes(20000, 6)}};
+}
+
+void NoChange(std::vector<GameFile>&) {}
+
+class EndToEndFailureTest : public ::testing::TestWithParam<FailureCase> {};
+
+// Every failure a storage can cause: one line on standard error, exit code 1,
+// and a bundle of an earlier run left as it was, with nothing beside it.
+TEST_P(EndToEndFailureTest, PrintsOneLineAndKeepsTheEarlierBundle) {
+  const FailureCase& c = GetParam();
+  TempDir dir;
+  std::vector<GameFile> files = SmallGame();
+  c.spoil(files);
+  WriteGame(dir.path() / "game", files, c.root, c.install);
+  if (c.removeBuildFile) std::filesystem::remove(dir.path() / "game" / ".build.info");
+  test::WriteFile(dir.File("out.kvrn"), "the bundle of an earlier run");
+
+  ToolRun run = RunTool(dir, dir.File("game"), dir.File("out.kvrn"));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "Asset import failed: " + c.error + "\n");
+  EXPECT_EQ(ReadFile(dir.File("out.kvrn")), "the bundle of an earlier run");
+  EXPECT_EQ(FolderListing(dir.path()), (std::vector<std::string>{"game", "out.kvrn"}));
+}
+
+const std::string kOpenFailed =
+    "Cannot open local CASC storage (finish Lumengate installation first), error ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, EndToEndFailureTest,
+    ::testing::Values(
+        FailureCase{"NoBuildFile", NoChange, kOpenFailed + "2", RootKind::kPlainText,
+                    InstallKind::kListing, true},
+        FailureCase{"UnknownRootAndBadInstallManifest", NoChange, kOpenFailed + "11",
+                    RootKind::kInstallFallback, InstallKind::kBadSignature},
+        // The install fallback's failure replaces the root's.
+        FailureCase{"UnknownRootAndNoInstallManifest", NoChange, kOpenFailed + "2",
+                    RootKind::kInstallFallback, InstallKind::kNone},
+        FailureCase{"NoSoundTable", [](auto& f) { f.erase(f.begin()); },
+                    "Missing original sound table"},
+        FailureCase{"OneByteSoundTable", [](auto& f) { f[0].content = {0}; },
+                    "Invalid sound table"},
+        FailureCase{"DamagedSoundTable", [](auto& f) { f[0].md5 = testkit::Md5Fault::kWrong; },
+                    "Cannot read sound table"},
+        FailureCase{"SoundTableCutInItsOffsets",
+                    [](auto& f) {
+                      f[0].content = {1, 0, 0};
+                    },
+                    "Truncated sound table"},
+        FailureCase{"SoundNameOffsetAtTheEnd",
+                    [](auto& f) {
+                      f[0].content = {1, 0, 4, 0};
+                    },
+                    "Invalid sound name offset"},
+        FailureCase{"UnterminatedSoundName", [](auto& f) { f[0].content = {1, 0, 4, 0, 'a', 'b'}; },
+                    "Unterminated sound name"},
+        FailureCase{"AssetListedOver64MiB", [](auto& f) { f[2].listedSize = 0x4000001; },
+                    "Invalid classic asset size"},
+        FailureCase{"DamagedAsset", [](auto& f) { f[2].md5 = testkit::Md5Fault::kWrong; },
+                    "Cannot read local asset SD\\Unit\\Terran\\Marine.grp, error 1392"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+}  // namespace
+}  // namespace kestrine
