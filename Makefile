@@ -4,7 +4,8 @@
 #   make check-asan  the test suite under AddressSanitizer + UBSan
 #   make fuzz        build the fuzz targets with clang and replay their corpora
 #   make bench-read  time reading every file of a generated storage (~256 MiB)
-.PHONY: all build demo test check-asan fuzz bench-read deps clean
+#   make bench-import  time the tool importing a generated installation (~400 MiB)
+.PHONY: all build demo test check-asan fuzz bench-read bench-import deps clean
 
 BUILD_DIR := build
 ASAN_DIR := build-asan
@@ -41,6 +42,9 @@ fuzz:
 
 bench-read: build
 	@$(BUILD_DIR)/read_bench $(BUILD_DIR)/bench-storage
+
+bench-import: build
+	@$(BUILD_DIR)/import_bench $(BUILD_DIR)/kestrine $(BUILD_DIR)/bench-import
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

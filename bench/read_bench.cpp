@@ -4,23 +4,18 @@
 // inflating into the caller's buffer, nothing else.
 //
 //   read_bench FOLDER [MIB]   (the storage is generated in FOLDER when absent)
-#include <fcntl.h>
-#include <libdeflate.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "common/hex_key.h"
 #include "common/md5.h"
 #include "encoded/open_file.h"
@@ -31,11 +26,9 @@
 
 namespace fs = std::filesystem;
 using namespace kestrine;
+using namespace kestrine::bench;
 
 namespace {
-
-constexpr uint32_t kFirstArchive = 1;  // data.000 is the installation's own
-constexpr uint64_t kArchiveLimit = 256ull << 20;
 
 // A file list line: CKey, EKey, content size.
 struct ListedFile {
@@ -87,30 +80,16 @@ void Generate(const fs::path& folder, uint64_t totalMib) {
   testkit::InstallationSpec spec;
   std::vector<testkit::IndexEntry> entries;
   std::ofstream list(folder / "files.txt");
-  uint32_t archive = kFirstArchive;
-  std::ofstream out;
-  uint64_t offset = kArchiveLimit;
+  ArchiveAppender archives(archiveFolder.string());
   uint32_t seed = 0;
   for (size_t size : FileSizes(totalMib)) {
     ++seed;
     testkit::StoredFile file =
         testkit::EncodeFile(testkit::DataLikeBytes(size, seed), SpecFor(size, seed));
-    if (offset + file.encoded.size() + 30 > kArchiveLimit) {
-      out = std::ofstream(archiveFolder / testkit::DataArchiveName(archive++), std::ios::binary);
-      offset = 0;
-    }
-    testkit::DataArchiveWriter record;
-    record.Add(file.ekey, file.encoded);
-    const std::vector<uint8_t>& bytes = record.archives().begin()->second;
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    entries.push_back({file.ekey, testkit::PackStorageOffset(archive - 1, offset),
-                       static_cast<uint32_t>(bytes.size())});
+    entries.push_back(archives.Append(file));
     spec.encoding.entries.push_back({file.ckey, size, {file.ekey}});
-    offset += bytes.size();
     list << FormatHexKey(file.ckey) << ' ' << FormatHexKey(file.ekey) << ' ' << size << '\n';
   }
-  out.close();
   testkit::Installation installation = testkit::WriteInstallation(folder, spec);
   for (const testkit::StoredBlob& blob : installation.blobs) entries.push_back(blob.AsIndexEntry());
   testkit::IndexFolder index;
@@ -133,10 +112,6 @@ std::vector<ListedFile> ReadList(const fs::path& folder) {
   return files;
 }
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
 // The reader: every file by name, read whole into the caller's buffer.
 double ReadThroughLibrary(StorageHandle storage, const std::vector<ListedFile>& files,
                           uint8_t* buffer, bool verify) {
@@ -155,51 +130,16 @@ double ReadThroughLibrary(StorageHandle storage, const std::vector<ListedFile>& 
     }
     CloseFile(file);
   }
-  return Seconds(start);
+  return SecondsSince(start);
 }
-
-struct FloorFrame {
-  int fd = -1;
-  uint64_t dataOffset = 0;
-  uint64_t contentOffset = 0;
-  uint32_t encodedSize = 0;
-  uint32_t contentSize = 0;
-  bool checked = false;
-};
 
 // The frames of every file, as the reader's spans know them.
 std::vector<std::vector<FloorFrame>> CollectFrames(StorageHandle handle,
                                                    const std::vector<ListedFile>& files,
-                                                   const std::string& archiveFolder,
-                                                   std::map<uint32_t, int>& fds) {
+                                                   ArchiveFiles& archives) {
   TCascStorage& storage = *StorageFromHandle(handle);
   std::vector<std::vector<FloorFrame>> all;
-  for (const ListedFile& listed : files) {
-    TCascFile* file = nullptr;
-    uint32_t error = OpenFileByCKey(storage, listed.ckey, file);
-    if (error == 0) error = EnsureFileSpans(*file);
-    if (error != 0) {
-      std::fprintf(stderr, "cannot load the frames of %s (error %u)\n",
-                   FormatHexKey(listed.ckey).c_str(), error);
-      std::exit(1);
-    }
-    const TFileSpan& span = file->spans[0];
-    int& fd = fds[span.archiveIndex];
-    if (fd == 0) {
-      fd = open((archiveFolder + "/" + testkit::DataArchiveName(span.archiveIndex)).c_str(),
-                O_RDONLY);
-      if (fd < 0) std::exit(1);
-    }
-    std::vector<FloorFrame> frames;
-    for (const TFrame& frame : span.frames) {
-      const bool checked =
-          std::any_of(frame.md5.begin(), frame.md5.end(), [](uint8_t b) { return b; });
-      frames.push_back({fd, frame.dataOffset, frame.contentStart, frame.encodedSize,
-                        frame.contentSize, checked});
-    }
-    all.push_back(std::move(frames));
-    CloseFile(file);
-  }
+  for (const ListedFile& listed : files) all.push_back(FramesOf(storage, listed.ckey, archives));
   return all;
 }
 
@@ -207,28 +147,9 @@ double ReadFloor(const std::vector<std::vector<FloorFrame>>& files, uint8_t* enc
                  uint8_t* buffer, libdeflate_decompressor* inflater) {
   const auto start = std::chrono::steady_clock::now();
   for (const auto& frames : files) {
-    for (const FloorFrame& frame : frames) {
-      if (pread(frame.fd, encoded, frame.encodedSize, static_cast<off_t>(frame.dataOffset)) !=
-          static_cast<ssize_t>(frame.encodedSize)) {
-        std::fprintf(stderr, "cannot read a frame\n");
-        std::exit(1);
-      }
-      if (frame.checked) (void)ComputeMd5({encoded, frame.encodedSize});
-      uint8_t* out = buffer + frame.contentOffset;
-      if (encoded[0] == 'Z') {
-        size_t produced = 0;
-        libdeflate_zlib_decompress(inflater, encoded + 1, frame.encodedSize - 1, out,
-                                   frame.contentSize, &produced);
-      } else {
-        std::memcpy(out, encoded + 1, frame.encodedSize - 1);
-      }
-    }
+    for (const FloorFrame& frame : frames) DecodeFloorFrame(frame, encoded, buffer, inflater);
   }
-  return Seconds(start);
-}
-
-uint8_t* PageAligned(size_t size) {
-  return static_cast<uint8_t*>(std::aligned_alloc(4096, (size + 4095) / 4096 * 4096));
+  return SecondsSince(start);
 }
 
 }  // namespace
@@ -244,15 +165,7 @@ int main(int argc, char** argv) {
     // Generated in a child process, so that its memory does not count.
     std::printf("generating %llu MiB of content in %s\n", static_cast<unsigned long long>(totalMib),
                 folder.c_str());
-    std::fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-      Generate(folder, totalMib);
-      _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return 1;
+    if (!RunInChild([&] { Generate(folder, totalMib); })) return 1;
   }
   const std::vector<ListedFile> files = ReadList(folder);
   uint64_t total = 0;
@@ -268,23 +181,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot open the storage (error %u)\n", GetCascError());
     return 1;
   }
-  uint8_t* buffer = PageAligned(largest);
-  std::map<uint32_t, int> fds;
-  const auto frames = CollectFrames(storage, files, (folder / "Data" / "data").string(), fds);
-  uint32_t largestEncoded = 0;
-  for (const auto& list : frames) {
-    for (const FloorFrame& frame : list)
-      largestEncoded = std::max(largestEncoded, frame.encodedSize);
-  }
-  uint8_t* encoded = PageAligned(largestEncoded);
+  AlignedBuffer buffer = PageAligned(largest);
+  ArchiveFiles archives((folder / "Data" / "data").string());
+  const auto frames = CollectFrames(storage, files, archives);
+  const uint32_t largestEncoded = LargestEncodedFrame(frames);
+  AlignedBuffer encoded = PageAligned(largestEncoded);
   libdeflate_decompressor* inflater = libdeflate_alloc_decompressor();
 
-  ReadThroughLibrary(storage, files, buffer, true);  // checks every byte, warms the cache
+  ReadThroughLibrary(storage, files, buffer.get(), true);  // checks every byte, warms the cache
   double reader = 1e9;
   double floor = 1e9;
   for (int round = 0; round < 7; ++round) {
-    floor = std::min(floor, ReadFloor(frames, encoded, buffer, inflater));
-    reader = std::min(reader, ReadThroughLibrary(storage, files, buffer, false));
+    floor = std::min(floor, ReadFloor(frames, encoded.get(), buffer.get(), inflater));
+    reader = std::min(reader, ReadThroughLibrary(storage, files, buffer.get(), false));
   }
   struct rusage usage {};
   getrusage(RUSAGE_SELF, &usage);
@@ -297,9 +206,6 @@ int main(int argc, char** argv) {
   std::printf("peak memory: %.1f MiB\n", usage.ru_maxrss / 1024.0);
 
   libdeflate_free_decompressor(inflater);
-  std::free(encoded);
-  std::free(buffer);
-  for (const auto& [archive, fd] : fds) close(fd);
   CloseStorage(storage);
   return 0;
 }

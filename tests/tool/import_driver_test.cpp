@@ -226,6 +226,23 @@ TEST_F(ImportDriverTest, PrintsProgressAfterEveryHundredthAsset) {
             static_cast<char>(GeneratedByte(248, kAssetSize - 1)));
 }
 
+// Assets growing and shrinking in turn share one buffer: each record must
+// hold exactly its own bytes, nothing left from a larger one before it.
+TEST_F(ImportDriverTest, EachRecordHoldsOnlyItsOwnContent) {
+  storage_.AddFile("arr/sfxdata.tbl", test::SoundTableNaming({}));
+  const std::vector<size_t> sizes = {30000, 10, 0, 70000, 5, 70001};
+  std::vector<BundleRecord> expected = {{"arr/sfxdata.tbl", test::SoundTableNaming({})}};
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    std::string name = "unit/" + std::to_string(i) + ".grp";
+    std::string content(sizes[i], static_cast<char>('a' + i));
+    storage_.AddFile(name, content);
+    expected.push_back({name, content});
+  }
+  ImportRun run = Import();
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Bundle(), expected);
+}
+
 TEST_F(ImportDriverTest, AcceptsAnAssetOfExactly64MiB) {
   storage_.AddFile("arr/sfxdata.tbl", test::SoundTableNaming({}))
       .AddGeneratedFile("unit/huge.grp", 64 * kMiB, 7);
