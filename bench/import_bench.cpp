@@ -191,17 +191,17 @@ std::vector<PlannedFile> PlanFiles() {
 // the largest 256 KiB frames. Mostly 'Z', every tenth frame 'N'; a quarter
 // of the sounds are stored plain throughout.
 testkit::BlteSpec SpecFor(const PlannedFile& file, uint64_t seed) {
-  testkit::BlteSpec spec;
+  testkit::BlteSpec layout;
   const size_t size = file.size;
   const uint8_t mode = file.plain || (size <= 64 * KiB && seed % 7 == 0) ? 'N' : 'Z';
   if (size <= 64 * KiB && seed % 3 == 0) {
-    spec.frames = testkit::SplitFrames(size, size, mode);
-    spec.frameTable = false;
-    return spec;
+    layout.frames = testkit::SplitFrames(size, size, mode);
+    layout.frameTable = false;
+    return layout;
   }
-  spec.frames = testkit::SplitFrames(size, size > 2 * MiB ? 256 * KiB : 64 * KiB, mode);
-  for (size_t i = 9; i < spec.frames.size(); i += 10) spec.frames[i].mode = 'N';
-  return spec;
+  layout.frames = testkit::SplitFrames(size, size > 2 * MiB ? 256 * KiB : 64 * KiB, mode);
+  for (size_t i = 9; i < layout.frames.size(); i += 10) layout.frames[i].mode = 'N';
+  return layout;
 }
 
 // Writes the installation: content into data.001 onwards as it is encoded,
@@ -212,9 +212,9 @@ void Generate(const fs::path& folder) {
   const fs::path install = folder / "install";
   const fs::path archiveFolder = install / "Data" / "data";
   fs::create_directories(archiveFolder);
-  testkit::InstallationSpec spec;
-  spec.products[0].product = "s1";
-  spec.products[0].cdnPath = "tpr/sc1live";
+  testkit::InstallationSpec layout;
+  layout.products[0].product = "s1";
+  layout.products[0].cdnPath = "tpr/sc1live";
   testkit::PlainTextRoot root;
   std::vector<testkit::IndexEntry> entries;
   ArchiveAppender archives(archiveFolder.string());
@@ -227,7 +227,8 @@ void Generate(const fs::path& folder) {
                                        : std::move(planned.content);
     testkit::StoredFile file = testkit::EncodeFile(std::move(content), SpecFor(planned, Mix(i)));
     entries.push_back(archives.Append(file));
-    spec.encoding.entries.push_back({file.ckey, static_cast<uint32_t>(planned.size), {file.ekey}});
+    layout.encoding.entries.push_back(
+        {file.ckey, static_cast<uint32_t>(planned.size), {file.ekey}});
     root.lines.push_back(testkit::RootLine(planned.storageName, file.ckey));
     // Every few assets also appear under their name without "SD\" and in
     // other letter case: the same asset to the import, imported once.
@@ -242,8 +243,8 @@ void Generate(const fs::path& folder) {
               std::to_string(planned.size) + '\n';
     }
   }
-  spec.rootFile = testkit::WritePlainTextRoot(root);
-  testkit::Installation installation = testkit::WriteInstallation(install, spec);
+  layout.rootFile = testkit::WritePlainTextRoot(root);
+  testkit::Installation installation = testkit::WriteInstallation(install, layout);
   for (const testkit::StoredBlob& blob : installation.blobs) entries.push_back(blob.AsIndexEntry());
   testkit::IndexFolder index;
   index.entries = entries;

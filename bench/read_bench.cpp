@@ -40,17 +40,17 @@ struct ListedFile {
 // The mix: many small files (one frame, or frames of 16 KiB; some plain) and
 // a few multi-MiB files of 256 KiB frames, mostly zlib.
 testkit::BlteSpec SpecFor(size_t size, uint32_t seed) {
-  testkit::BlteSpec spec;
+  testkit::BlteSpec layout;
   const bool large = size > (1u << 20);
   const uint8_t mode = (!large && seed % 7 == 0) ? 'N' : 'Z';
   if (!large && seed % 3 == 0) {
-    spec.frames = testkit::SplitFrames(size, size, mode);
-    spec.frameTable = false;
-    return spec;
+    layout.frames = testkit::SplitFrames(size, size, mode);
+    layout.frameTable = false;
+    return layout;
   }
-  spec.frames = testkit::SplitFrames(size, large ? 256 * 1024 : 16 * 1024, mode);
-  for (size_t i = 9; i < spec.frames.size(); i += 10) spec.frames[i].mode = 'N';
-  return spec;
+  layout.frames = testkit::SplitFrames(size, large ? 256 * 1024 : 16 * 1024, mode);
+  for (size_t i = 9; i < layout.frames.size(); i += 10) layout.frames[i].mode = 'N';
+  return layout;
 }
 
 std::vector<size_t> FileSizes(uint64_t totalMib) {
@@ -77,7 +77,7 @@ std::vector<size_t> FileSizes(uint64_t totalMib) {
 void Generate(const fs::path& folder, uint64_t totalMib) {
   const fs::path archiveFolder = folder / "Data" / "data";
   fs::create_directories(archiveFolder);
-  testkit::InstallationSpec spec;
+  testkit::InstallationSpec layout;
   std::vector<testkit::IndexEntry> entries;
   std::ofstream list(folder / "files.txt");
   ArchiveAppender archives(archiveFolder.string());
@@ -87,10 +87,10 @@ void Generate(const fs::path& folder, uint64_t totalMib) {
     testkit::StoredFile file =
         testkit::EncodeFile(testkit::DataLikeBytes(size, seed), SpecFor(size, seed));
     entries.push_back(archives.Append(file));
-    spec.encoding.entries.push_back({file.ckey, size, {file.ekey}});
+    layout.encoding.entries.push_back({file.ckey, size, {file.ekey}});
     list << FormatHexKey(file.ckey) << ' ' << FormatHexKey(file.ekey) << ' ' << size << '\n';
   }
-  testkit::Installation installation = testkit::WriteInstallation(folder, spec);
+  testkit::Installation installation = testkit::WriteInstallation(folder, layout);
   for (const testkit::StoredBlob& blob : installation.blobs) entries.push_back(blob.AsIndexEntry());
   testkit::IndexFolder index;
   index.entries = entries;

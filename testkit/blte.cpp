@@ -92,29 +92,30 @@ std::vector<uint8_t> EncodeFrame(std::span<const uint8_t> content, const FrameSp
   return encoded;
 }
 
-std::vector<uint8_t> WriteBlte(std::span<const uint8_t> content, const BlteSpec& spec) {
+std::vector<uint8_t> WriteBlte(std::span<const uint8_t> content, const BlteSpec& layout) {
   size_t total = 0;
-  for (const FrameSpec& frame : spec.frames) total += frame.contentSize;
+  for (const FrameSpec& frame : layout.frames) total += frame.contentSize;
   if (total != content.size()) throw std::invalid_argument("frames do not cover the content");
-  if (!spec.frameTable && spec.frames.size() != 1) {
+  if (!layout.frameTable && layout.frames.size() != 1) {
     throw std::invalid_argument("a container without frame table holds one frame");
   }
   std::vector<std::vector<uint8_t>> frames;
   size_t at = 0;
-  for (const FrameSpec& frame : spec.frames) {
+  for (const FrameSpec& frame : layout.frames) {
     frames.push_back(EncodeFrame(content.subspan(at, frame.contentSize), frame,
                                  static_cast<uint32_t>(frames.size())));
     at += frame.contentSize;
   }
 
   std::vector<uint8_t> out{'B', 'L', 'T', 'E'};
-  const uint32_t headerSize = spec.frameTable ? 12 + 24 * static_cast<uint32_t>(frames.size()) : 0;
-  PutBig(out, spec.headerSizeField.value_or(headerSize), 4);
-  if (spec.frameTable) {
-    out.push_back(spec.tableFlags);
-    PutBig(out, spec.frameCountField.value_or(static_cast<uint32_t>(frames.size())), 3);
+  const uint32_t headerSize =
+      layout.frameTable ? 12 + 24 * static_cast<uint32_t>(frames.size()) : 0;
+  PutBig(out, layout.headerSizeField.value_or(headerSize), 4);
+  if (layout.frameTable) {
+    out.push_back(layout.tableFlags);
+    PutBig(out, layout.frameCountField.value_or(static_cast<uint32_t>(frames.size())), 3);
     for (size_t i = 0; i < frames.size(); ++i) {
-      const FrameSpec& frame = spec.frames[i];
+      const FrameSpec& frame = layout.frames[i];
       PutBig(out, frames[i].size(), 4);
       PutBig(out, frame.contentSizeField.value_or(static_cast<uint32_t>(frame.contentSize)), 4);
       Key16 md5 = Md5Of(frames[i]);
@@ -127,9 +128,9 @@ std::vector<uint8_t> WriteBlte(std::span<const uint8_t> content, const BlteSpec&
   return out;
 }
 
-StoredFile EncodeFile(std::vector<uint8_t> content, const BlteSpec& spec) {
+StoredFile EncodeFile(std::vector<uint8_t> content, const BlteSpec& layout) {
   StoredFile file;
-  file.encoded = WriteBlte(content, spec);
+  file.encoded = WriteBlte(content, layout);
   file.ckey = Md5Of(content);
   file.ekey = Md5Of(file.encoded);
   file.content = std::move(content);

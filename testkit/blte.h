@@ -65,7 +65,7 @@ std::vector<uint8_t> EncodeFrame(std::span<const uint8_t> content, const FrameSp
                                  uint32_t frameIndex);
 // The whole BLTE data. Throws std::invalid_argument when the frames do not
 // cover the content or a table-less container has several frames.
-std::vector<uint8_t> WriteBlte(std::span<const uint8_t> content, const BlteSpec& spec);
+std::vector<uint8_t> WriteBlte(std::span<const uint8_t> content, const BlteSpec& layout);
 
 // A file as stored: its content, its encoded form and both keys.
 struct StoredFile {
@@ -78,7 +78,7 @@ struct StoredFile {
   uint16_t entryFlags = 0;  // EF_* added to the entry
 };
 
-StoredFile EncodeFile(std::vector<uint8_t> content, const BlteSpec& spec);
+StoredFile EncodeFile(std::vector<uint8_t> content, const BlteSpec& layout);
 // Content stored as it is, without BLTE framing.
 StoredFile PlainFile(std::vector<uint8_t> content);
 

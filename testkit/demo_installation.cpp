@@ -89,9 +89,9 @@ std::string AssetNameOf(const std::string& storageName) {
 class DemoBuilder {
  public:
   explicit DemoBuilder(const DemoSize& size) : size_(size) {
-    spec_.products[0].product = "s1";
-    spec_.products[0].version = "1.23.10.12345";
-    spec_.products[0].cdnPath = "tpr/sc1live";
+    layout_.products[0].product = "s1";
+    layout_.products[0].version = "1.23.10.12345";
+    layout_.products[0].cdnPath = "tpr/sc1live";
   }
 
   // Ordinary game data of a varied size around the mean.
@@ -115,9 +115,9 @@ class DemoBuilder {
   void Decoy(const std::string& storageName) { Store(storageName, DataContent(), false); }
 
   DemoInstallation Write(const std::filesystem::path& root) {
-    spec_.rootFile = WritePlainTextRoot(root_);
+    layout_.rootFile = WritePlainTextRoot(root_);
     DemoInstallation demo;
-    demo.installation = WriteInstallation(root, spec_);
+    demo.installation = WriteInstallation(root, layout_);
     demo.storageNameCount = root_.lines.size();
     std::sort(records_.begin(), records_.end(),
               [](const DemoRecord& a, const DemoRecord& b) { return a.name < b.name; });
@@ -131,11 +131,11 @@ class DemoBuilder {
  private:
   void Store(const std::string& storageName, std::vector<uint8_t> content, bool incompressible) {
     StoredFile file = EncodeDemoContent(std::move(content), incompressible, seed_++);
-    AddNamedFile(spec_, root_, storageName, file);
+    AddNamedFile(layout_, root_, storageName, file);
   }
 
   DemoSize size_;
-  InstallationSpec spec_;
+  InstallationSpec layout_;
   PlainTextRoot root_;
   std::vector<DemoRecord> records_;
   uint32_t seed_ = 1;
@@ -188,11 +188,11 @@ StoredFile EncodeDemoContent(std::vector<uint8_t> content, bool incompressible, 
   return EncodeFile(std::move(content), blte);
 }
 
-void AddNamedFile(InstallationSpec& spec, PlainTextRoot& root, const std::string& storageName,
+void AddNamedFile(InstallationSpec& layout, PlainTextRoot& root, const std::string& storageName,
                   const StoredFile& file) {
-  spec.files.push_back({file.ekey, file.encoded});
+  layout.files.push_back({file.ekey, file.encoded});
   const uint64_t size = file.entryContentSize.value_or(static_cast<uint32_t>(file.content.size()));
-  spec.encoding.entries.push_back({file.ckey, size, {file.ekey}});
+  layout.encoding.entries.push_back({file.ckey, size, {file.ekey}});
   root.lines.push_back(RootLine(storageName, file.ckey));
 }
 

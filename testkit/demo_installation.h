@@ -64,7 +64,7 @@ StoredFile EncodeDemoContent(std::vector<uint8_t> content, bool incompressible, 
 
 // Stores `file` in the archives, lists it in the ENCODING manifest and names
 // it `storageName` in `root`.
-void AddNamedFile(InstallationSpec& spec, PlainTextRoot& root, const std::string& storageName,
+void AddNamedFile(InstallationSpec& layout, PlainTextRoot& root, const std::string& storageName,
                   const StoredFile& file);
 
 // A sound table naming `names`, each zero-terminated, in order.

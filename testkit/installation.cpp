@@ -33,59 +33,59 @@ std::vector<uint8_t> DefaultRoot() {
 
 // A BUILD_CONFIG storage finds a file through its EKey: bytes 9 to 15 hold
 // the archive number and offset. The root goes to offset 0 of archive 0.
-void NameConfigRoot(Installation& installation, const InstallationSpec& spec,
+void NameConfigRoot(Installation& installation, const InstallationSpec& layout,
                     ConfigValues& values) {
   if (HasKey(values, "vfs-root")) return;
-  WrittenManifest root = EncodeManifest(spec.rootFile.value_or(DefaultRoot()));
+  WrittenManifest root = EncodeManifest(layout.rootFile.value_or(DefaultRoot()));
   std::fill(root.ekey.begin() + 9, root.ekey.end(), 0);
   NameManifest(values, "vfs-root", root, std::nullopt);
   installation.rootFile = std::move(root);
 }
 
-void NameRoot(Installation& installation, const InstallationSpec& spec, ConfigValues& values,
+void NameRoot(Installation& installation, const InstallationSpec& layout, ConfigValues& values,
               EncodingManifest& encoding, std::vector<EncodedFile>& stored) {
   if (HasKey(values, "root")) return;
-  WrittenManifest root = EncodeManifest(spec.rootFile.value_or(DefaultRoot()));
+  WrittenManifest root = EncodeManifest(layout.rootFile.value_or(DefaultRoot()));
   encoding.entries.push_back({root.ckey, static_cast<uint32_t>(root.content.size()), {root.ekey}});
   stored.push_back({root.ekey, root.encoded});
   NameManifest(values, "root", root, std::nullopt);
   installation.rootFile = std::move(root);
 }
 
-ConfigValues CompleteBuildConfig(Installation& installation, const InstallationSpec& spec,
+ConfigValues CompleteBuildConfig(Installation& installation, const InstallationSpec& layout,
                                  std::vector<EncodedFile>& stored) {
-  ConfigValues values = spec.buildConfig;
-  if (spec.kind == BUILD_CONFIG) NameConfigRoot(installation, spec, values);
+  ConfigValues values = layout.buildConfig;
+  if (layout.kind == BUILD_CONFIG) NameConfigRoot(installation, layout, values);
   if (HasKey(values, "encoding")) return values;
 
-  EncodingManifest encoding = spec.encoding;
-  if (spec.kind != BUILD_CONFIG) NameRoot(installation, spec, values, encoding, stored);
-  if (spec.download) {
-    WrittenManifest download = EncodeManifest(WriteDownloadManifest(*spec.download));
+  EncodingManifest encoding = layout.encoding;
+  if (layout.kind != BUILD_CONFIG) NameRoot(installation, layout, values, encoding, stored);
+  if (layout.download) {
+    WrittenManifest download = EncodeManifest(WriteDownloadManifest(*layout.download));
     encoding.entries.push_back({download.ckey,
-                                spec.downloadContentSize.value_or(download.content.size()),
+                                layout.downloadContentSize.value_or(download.content.size()),
                                 {download.ekey}});
     stored.push_back({download.ekey, download.encoded});
-    NameManifest(values, "download", download, spec.downloadContentSize);
+    NameManifest(values, "download", download, layout.downloadContentSize);
     installation.downloadFile = std::move(download);
   }
   WrittenManifest file = EncodeManifest(WriteEncodingManifest(encoding));
-  if (spec.storeEncoding) stored.push_back({file.ekey, file.encoded});
-  NameManifest(values, "encoding", file, spec.encodingContentSize);
+  if (layout.storeEncoding) stored.push_back({file.ekey, file.encoded});
+  NameManifest(values, "encoding", file, layout.encodingContentSize);
   installation.encodingFile = std::move(file);
   return values;
 }
 
-ConfigValues CompleteCdnConfig(const InstallationSpec& spec) {
-  ConfigValues values = spec.cdnConfig;
+ConfigValues CompleteCdnConfig(const InstallationSpec& layout) {
+  ConfigValues values = layout.cdnConfig;
   if (!HasKey(values, "archives")) values.emplace_back("archives", KeyText(KeyFromSeed(900)));
   return values;
 }
 
-void WriteArchives(Installation& installation, const InstallationSpec& spec,
+void WriteArchives(Installation& installation, const InstallationSpec& layout,
                    const std::vector<EncodedFile>& manifests) {
   DataArchiveWriter archives;
-  for (const EncodedFile& file : spec.files) archives.Add(file.ekey, file.encoded);
+  for (const EncodedFile& file : layout.files) archives.Add(file.ekey, file.encoded);
   for (const EncodedFile& file : manifests) archives.Add(file.ekey, file.encoded);
   std::filesystem::create_directories(installation.archiveFolder);
   archives.WriteTo(installation.archiveFolder.string());
@@ -93,28 +93,29 @@ void WriteArchives(Installation& installation, const InstallationSpec& spec,
 
   IndexFolder index;
   index.entries = archives.IndexEntries();
-  index.version = spec.indexVersion;
-  index.bucketCount = spec.indexBuckets;
-  index.scheme = spec.indexScheme;
-  index.upperCaseNames = spec.upperCaseIndexNames;
+  index.version = layout.indexVersion;
+  index.bucketCount = layout.indexBuckets;
+  index.scheme = layout.indexScheme;
+  index.upperCaseNames = layout.upperCaseIndexNames;
   WriteIndexFolder(installation.archiveFolder.string(), index);
 }
 
-void WriteBuildFile(Installation& installation, const InstallationSpec& spec) {
-  if (spec.kind == BUILD_DB) {
+void WriteBuildFile(Installation& installation, const InstallationSpec& layout) {
+  if (layout.kind == BUILD_DB) {
     installation.buildFile = installation.root / ".build.db";
     WriteTextFile(installation.buildFile,
                   BuildDbText(KeyText(installation.buildKey), KeyText(installation.cdnKey),
-                              spec.buildDbTags));
+                              layout.buildDbTags));
     return;
   }
-  std::vector<ProductRow> products = spec.products;
+  std::vector<ProductRow> products = layout.products;
   for (ProductRow& product : products) {
     if (product.buildKey.empty()) product.buildKey = KeyText(installation.buildKey);
     if (product.cdnKey.empty()) product.cdnKey = KeyText(installation.cdnKey);
   }
   installation.buildFile = installation.root / ".build.info";
-  WriteTextFile(installation.buildFile, FormatTable(BuildInfoTable(products, spec.productColumn)));
+  WriteTextFile(installation.buildFile,
+                FormatTable(BuildInfoTable(products, layout.productColumn)));
 }
 
 }  // namespace
@@ -126,14 +127,14 @@ WrittenManifest EncodeManifest(std::vector<uint8_t> content) {
   return {stored.ckey, stored.ekey, std::move(stored.content), std::move(stored.encoded)};
 }
 
-Installation WriteInstallation(const std::filesystem::path& root, const InstallationSpec& spec) {
+Installation WriteInstallation(const std::filesystem::path& root, const InstallationSpec& layout) {
   Installation installation;
   installation.root = root;
   std::filesystem::create_directories(root);
   std::vector<EncodedFile> manifests;
-  std::string buildConfig = BuildConfigText(CompleteBuildConfig(installation, spec, manifests));
+  std::string buildConfig = BuildConfigText(CompleteBuildConfig(installation, layout, manifests));
 
-  if (spec.kind == BUILD_CONFIG) {
+  if (layout.kind == BUILD_CONFIG) {
     installation.dataDirectory = root / "data";
     installation.buildFile = installation.dataDirectory / ".build.config";
     WriteTextFile(installation.buildFile, buildConfig);
@@ -144,13 +145,13 @@ Installation WriteInstallation(const std::filesystem::path& root, const Installa
     return installation;
   }
 
-  installation.dataDirectory = root / spec.dataDirectory;
+  installation.dataDirectory = root / layout.dataDirectory;
   installation.archiveFolder = installation.dataDirectory / "data";
   installation.buildKey = StoreConfigFile(installation.dataDirectory, buildConfig);
   installation.cdnKey =
-      StoreConfigFile(installation.dataDirectory, CdnConfigText(CompleteCdnConfig(spec)));
-  WriteArchives(installation, spec, manifests);
-  WriteBuildFile(installation, spec);
+      StoreConfigFile(installation.dataDirectory, CdnConfigText(CompleteCdnConfig(layout)));
+  WriteArchives(installation, layout, manifests);
+  WriteBuildFile(installation, layout);
   return installation;
 }
 

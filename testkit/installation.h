@@ -87,6 +87,6 @@ struct Installation {
 };
 
 // Writes the installation below `root` (created when missing).
-Installation WriteInstallation(const std::filesystem::path& root, const InstallationSpec& spec);
+Installation WriteInstallation(const std::filesystem::path& root, const InstallationSpec& layout);
 
 }  // namespace kestrine::testkit

@@ -5,8 +5,8 @@
 
 namespace kestrine::testkit {
 
-void AddStoredFiles(InstallationSpec& spec, std::span<const StoredFile> files) {
-  for (const StoredFile& file : files) spec.files.push_back({file.ekey, file.encoded});
+void AddStoredFiles(InstallationSpec& layout, std::span<const StoredFile> files) {
+  for (const StoredFile& file : files) layout.files.push_back({file.ekey, file.encoded});
 }
 
 StorageHandle OpenWithContentEntries(const std::filesystem::path& path,

@@ -14,7 +14,7 @@ namespace kestrine::testkit {
 
 // Adds the files to the installation's data archives (each behind its
 // 30-byte record header, with a matching index entry).
-void AddStoredFiles(InstallationSpec& spec, std::span<const StoredFile> files);
+void AddStoredFiles(InstallationSpec& layout, std::span<const StoredFile> files);
 
 // Opens the installation at `path` while giving each of `files` its content
 // entry (InsertContentEntries) right after the local index loads, with the

@@ -58,10 +58,10 @@ std::vector<uint8_t> ReadAll(TCascFile* file, uint32_t* error) {
 }
 
 std::vector<testkit::StoredFile> TwoFiles() {
-  testkit::BlteSpec spec;
-  spec.frames = testkit::SplitFrames(10000, 3000, 'Z');
-  return {testkit::EncodeFile(testkit::DataLikeBytes(10000, 1), spec),
-          testkit::EncodeFile(testkit::DataLikeBytes(10000, 2), spec)};
+  testkit::BlteSpec layout;
+  layout.frames = testkit::SplitFrames(10000, 3000, 'Z');
+  return {testkit::EncodeFile(testkit::DataLikeBytes(10000, 1), layout),
+          testkit::EncodeFile(testkit::DataLikeBytes(10000, 2), layout)};
 }
 
 TEST(DataArchivesTest, BuildConfigStoragesOpenAnArchivePerFileByItsSplitName) {

@@ -42,11 +42,11 @@ struct FaultCase {
 };
 
 // A file of two frames of 100 bytes whose second frame is `faulty`.
-StoredFile SecondFrame(uint32_t seed, FrameSpec faulty, BlteSpec spec = {}) {
-  spec.frames = SplitFrames(200, 100, 'N');
+StoredFile SecondFrame(uint32_t seed, FrameSpec faulty, BlteSpec layout = {}) {
+  layout.frames = SplitFrames(200, 100, 'N');
   faulty.contentSize = 100;
-  spec.frames[1] = faulty;
-  return EncodeFile(PatternBytes(200, seed), spec);
+  layout.frames[1] = faulty;
+  return EncodeFile(PatternBytes(200, seed), layout);
 }
 
 FrameSpec Mode(uint8_t mode) {
@@ -66,10 +66,10 @@ FrameSpec EncryptedFrame(std::function<void(EncryptionLayer&)> change) {
 }
 
 StoredFile WithTable(uint32_t seed, std::function<void(BlteSpec&)> change) {
-  BlteSpec spec;
-  spec.frames = SplitFrames(300, 100, 'Z');
-  change(spec);
-  return EncodeFile(PatternBytes(300, seed), spec);
+  BlteSpec layout;
+  layout.frames = SplitFrames(300, 100, 'Z');
+  change(layout);
+  return EncodeFile(PatternBytes(300, seed), layout);
 }
 
 // The archive record of a file stored unframed: the 30-byte header the
@@ -98,9 +98,9 @@ std::vector<FaultCase> FaultCases() {
   add("unknown frame mode", SecondFrame(++seed, Mode('X')), kErrorNotSupported);
   add("plain frame longer than its content",
       WithTable(++seed,
-                [](BlteSpec& spec) {
-                  spec.frames = SplitFrames(300, 100, 'N');
-                  spec.frames[2].contentSizeField = 99;
+                [](BlteSpec& layout) {
+                  layout.frames = SplitFrames(300, 100, 'N');
+                  layout.frames[2].contentSizeField = 99;
                 }),
       kErrorInsufficientBuffer);
   cases.back().file.entryContentSize = 299;
@@ -126,23 +126,23 @@ std::vector<FaultCase> FaultCases() {
   FrameSpec truncated = EncryptedFrame([](EncryptionLayer&) {});
   truncated.truncateBy = 100 + 1 + 8 + 1;  // the frame ends inside the IV
   add("encrypted frame cut inside its header", SecondFrame(++seed, truncated), kErrorFileCorrupt);
-  add("frame-table flags 0x10", WithTable(++seed, [](BlteSpec& spec) { spec.tableFlags = 0x10; }),
-      kErrorBadFormat);
+  add("frame-table flags 0x10",
+      WithTable(++seed, [](BlteSpec& layout) { layout.tableFlags = 0x10; }), kErrorBadFormat);
   add("header size that is not 12 + 24 N",
-      WithTable(++seed, [](BlteSpec& spec) { spec.headerSizeField = 12 + 24 * 3 + 1; }),
+      WithTable(++seed, [](BlteSpec& layout) { layout.headerSizeField = 12 + 24 * 3 + 1; }),
       kErrorBadFormat);
   add("frame table longer than the file",
       WithTable(++seed,
-                [](BlteSpec& spec) {
-                  spec.frameCountField = 3000;
-                  spec.headerSizeField = 12 + 24 * 3000;
+                [](BlteSpec& layout) {
+                  layout.frameCountField = 3000;
+                  layout.headerSizeField = 12 + 24 * 3000;
                 }),
       kErrorBadFormat);
   add("frames larger than the file",
       WithTable(++seed,
-                [](BlteSpec& spec) {
-                  spec.frames = SplitFrames(300, 100, 'N');
-                  spec.frames[0].contentSizeField = 0xFFFFFFF0;
+                [](BlteSpec& layout) {
+                  layout.frames = SplitFrames(300, 100, 'N');
+                  layout.frames[0].contentSizeField = 0xFFFFFFF0;
                 }),
       kErrorBadFormat);
   cases.back().file.entryContentSize = kUnknownSize;
@@ -180,12 +180,12 @@ TEST(EncodedFaultsTest, EachFaultIsReportedWithItsErrorNumber) {
   std::vector<StoredFile> files;
   for (const FaultCase& c : cases) files.push_back(c.file);
   testkit::TempFolder folder;
-  testkit::InstallationSpec spec;
-  testkit::AddStoredFiles(spec, files);
+  testkit::InstallationSpec layout;
+  testkit::AddStoredFiles(layout, files);
   // One file has a content entry but is in no archive.
   StoredFile missing = testkit::PlainFile(PatternBytes(10, 999));
   files.push_back(missing);
-  testkit::WriteInstallation(folder.path(), spec);
+  testkit::WriteInstallation(folder.path(), layout);
   StorageHandle storage = testkit::OpenWithContentEntries(folder.path(), files);
   ASSERT_NE(storage, nullptr) << GetCascError();
   ASSERT_TRUE(AddDecryptionKey(storage, kKnownName, kKnownKey.data()));

@@ -52,16 +52,16 @@ std::vector<FrameSpec> Encrypted(std::vector<FrameSpec> frames,
 }
 
 StoredFile Single(std::vector<uint8_t> content, uint8_t mode) {
-  BlteSpec spec;
-  spec.frames = SplitFrames(content.size(), content.size(), mode);
-  spec.frameTable = false;
-  return EncodeFile(std::move(content), spec);
+  BlteSpec layout;
+  layout.frames = SplitFrames(content.size(), content.size(), mode);
+  layout.frameTable = false;
+  return EncodeFile(std::move(content), layout);
 }
 
 StoredFile Framed(std::vector<uint8_t> content, std::vector<FrameSpec> frames) {
-  BlteSpec spec;
-  spec.frames = std::move(frames);
-  return EncodeFile(std::move(content), spec);
+  BlteSpec layout;
+  layout.frames = std::move(frames);
+  return EncodeFile(std::move(content), layout);
 }
 
 // Frames of 4 KiB, every third stored plain and every fourth unchecked.
@@ -129,9 +129,9 @@ class StoredFilesTest : public ::testing::Test {
   static void SetUpTestSuite() {
     folder_ = new TempFolder();
     files_ = new std::vector<NamedFile>(GoodFiles());
-    testkit::InstallationSpec spec;
-    for (const NamedFile& named : *files_) testkit::AddStoredFiles(spec, {&named.file, 1});
-    testkit::WriteInstallation(folder_->path(), spec);
+    testkit::InstallationSpec layout;
+    for (const NamedFile& named : *files_) testkit::AddStoredFiles(layout, {&named.file, 1});
+    testkit::WriteInstallation(folder_->path(), layout);
   }
   static void TearDownTestSuite() {
     delete files_;

@@ -50,9 +50,9 @@ StoredFile ContentFile(uint32_t seed, size_t size) {
 }
 
 // Stores the file in the archives and lists it in the ENCODING manifest.
-void StoreAndList(InstallationSpec& spec, const StoredFile& file) {
-  spec.files.push_back({file.ekey, file.encoded});
-  spec.encoding.entries.push_back({file.ckey, file.content.size(), {file.ekey}});
+void StoreAndList(InstallationSpec& layout, const StoredFile& file) {
+  layout.files.push_back({file.ekey, file.encoded});
+  layout.encoding.entries.push_back({file.ckey, file.content.size(), {file.ekey}});
 }
 
 std::vector<uint8_t> ReadByName(StorageHandle storage, const std::string& name) {
@@ -70,21 +70,22 @@ std::vector<uint8_t> ReadByName(StorageHandle storage, const std::string& name) 
 // DOWNLOAD manifest that lists 5 of the stored files and 3 files known only
 // to it, under 3 tags.
 struct Build {
-  InstallationSpec spec;
+  InstallationSpec layout;
   std::vector<StoredFile> files;
 
   Build() {
     for (uint32_t i = 0; i < 40; ++i) files.push_back(ContentFile(i, 500 + 97 * i));
     for (uint32_t i = 0; i < 40; ++i) {
       if (i < 30) {
-        StoreAndList(spec, files[i]);
+        StoreAndList(layout, files[i]);
       } else {
-        spec.encoding.entries.push_back({files[i].ckey, files[i].content.size(), {files[i].ekey}});
+        layout.encoding.entries.push_back(
+            {files[i].ckey, files[i].content.size(), {files[i].ekey}});
       }
     }
-    spec.encoding.pageSizeKb = 1;
-    spec.encoding.entriesPerPage = 12;
-    spec.encoding.entries[7].ekeys.push_back(KeyFromSeed(7777));  // a second encoded form
+    layout.encoding.pageSizeKb = 1;
+    layout.encoding.entriesPerPage = 12;
+    layout.encoding.entries[7].ekeys.push_back(KeyFromSeed(7777));  // a second encoded form
 
     testkit::DownloadManifest download;
     for (uint32_t i : {3, 4, 5, 6, 7}) {
@@ -94,17 +95,17 @@ struct Build {
       download.entries.push_back({KeyFromSeed(8000 + i), 4000 + i, 9, 0, 0});
     }
     download.tags = {{"Windows", 1, {0, 1, 5}}, {"enUS", 3, {1, 6}}, {"Alternate", 4, {}}};
-    spec.download = download;
-    spec.buildConfig = {{"install", testkit::KeyText(KeyFromSeed(9000))},
-                        {"install-size", "123 150"}};
+    layout.download = download;
+    layout.buildConfig = {{"install", testkit::KeyText(KeyFromSeed(9000))},
+                          {"install-size", "123 150"}};
   }
 };
 
 TEST(ManifestOpenTest, ManifestsGiveEveryFileItsContentEntry) {
   TempFolder temp;
   Build build;
-  auto installation = testkit::WriteInstallation(temp.path() / "game", build.spec);
-  ASSERT_EQ(testkit::EncodingPageCount(build.spec.encoding), 4u);
+  auto installation = testkit::WriteInstallation(temp.path() / "game", build.layout);
+  ASSERT_EQ(testkit::EncodingPageCount(build.layout.encoding), 4u);
 
   OpenedStorage storage(installation);
   ASSERT_NE(storage.get(), nullptr) << storage.error();
@@ -178,8 +179,8 @@ TEST(ManifestOpenTest, StorageWithoutDownloadManifestOpens) {
   };
   for (const Case& c : cases) {
     Build build;
-    c.alter(build.spec);
-    auto installation = testkit::WriteInstallation(temp.path() / c.name, build.spec);
+    c.alter(build.layout);
+    auto installation = testkit::WriteInstallation(temp.path() / c.name, build.layout);
     OpenedStorage storage(installation, c.flags);
     ASSERT_NE(storage.get(), nullptr) << c.name << ": " << storage.error();
     EXPECT_FALSE(storage->features & STF_HAS_TAGS) << c.name;
@@ -220,8 +221,8 @@ TEST(ManifestOpenTest, FaultyManifestsFailTheOpen) {
   };
   for (const Case& c : cases) {
     Build build;
-    c.alter(build.spec);
-    auto installation = testkit::WriteInstallation(temp.path() / c.name, build.spec);
+    c.alter(build.layout);
+    auto installation = testkit::WriteInstallation(temp.path() / c.name, build.layout);
     OpenedStorage storage(installation, c.flags);
     EXPECT_EQ(storage.get(), nullptr) << c.name;
     EXPECT_EQ(storage.error(), c.error) << c.name;

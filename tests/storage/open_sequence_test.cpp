@@ -101,17 +101,17 @@ class IndexSnapshot {
 
 TEST(OpenSequenceTest, BuildInfoInstallationReachesTheIndexWithEveryValue) {
   TempFolder temp;
-  InstallationSpec spec;
-  spec.products[0].product = "s1";
-  spec.products[0].version = "1.23.4.56789";
-  spec.products[0].tags = "Windows x86_64 US? deDE speech?:Windows x86_64 US? enUS text?";
-  spec.products[0].cdnPath = "tpr/sc1live";
-  spec.buildConfig = {{"install", KeyText(KeyFromSeed(2))}, {"install-size", "5000 4000"}};
-  spec.files = SomeFiles(40);
-  Installation installation = testkit::WriteInstallation(temp.path() / "StarCraft", spec);
+  InstallationSpec layout;
+  layout.products[0].product = "s1";
+  layout.products[0].version = "1.23.4.56789";
+  layout.products[0].tags = "Windows x86_64 US? deDE speech?:Windows x86_64 US? enUS text?";
+  layout.products[0].cdnPath = "tpr/sc1live";
+  layout.buildConfig = {{"install", KeyText(KeyFromSeed(2))}, {"install-size", "5000 4000"}};
+  layout.files = SomeFiles(40);
+  Installation installation = testkit::WriteInstallation(temp.path() / "StarCraft", layout);
 
   IndexSnapshot index;
-  for (const auto& file : spec.files) index.Expect(file.ekey);
+  for (const auto& file : layout.files) index.Expect(file.ekey);
   index.Expect(KeyFromSeed(77));
   OpenedStorage storage(installation.root.string());
   ASSERT_NE(storage.get(), nullptr) << storage.error();
@@ -150,12 +150,12 @@ TEST(OpenSequenceTest, BuildInfoInstallationReachesTheIndexWithEveryValue) {
 
 TEST(OpenSequenceTest, BuildDbInstallation) {
   TempFolder temp;
-  InstallationSpec spec;
-  spec.kind = BUILD_DB;
-  spec.buildDbTags = "enGB koKR";
-  spec.buildConfig = {{"build-name", "B2.0.3.9999"}, {"build-uid", "sc1"}};
-  spec.files = SomeFiles(3);
-  Installation installation = testkit::WriteInstallation(temp.path() / "inst", spec);
+  InstallationSpec layout;
+  layout.kind = BUILD_DB;
+  layout.buildDbTags = "enGB koKR";
+  layout.buildConfig = {{"build-name", "B2.0.3.9999"}, {"build-uid", "sc1"}};
+  layout.files = SomeFiles(3);
+  Installation installation = testkit::WriteInstallation(temp.path() / "inst", layout);
 
   OpenedStorage storage(installation.root.string());
   ASSERT_NE(storage.get(), nullptr) << storage.error();
@@ -169,13 +169,13 @@ TEST(OpenSequenceTest, BuildDbInstallation) {
 
 TEST(OpenSequenceTest, BuildConfigInstallationInsertsItsManifestEntries) {
   TempFolder temp;
-  InstallationSpec spec;
-  spec.kind = BUILD_CONFIG;
+  InstallationSpec layout;
+  layout.kind = BUILD_CONFIG;
   // The testkit names the VFS root: a CKey, then an EKey whose bytes 9..15
   // hold the location (archive 0, offset 0), the root stored there.
-  spec.buildConfig = {{"vfs-2", KeyText(KeyFromSeed(12)) + " " + KeyText(KeyFromSeed(13))},
-                      {"root", KeyText(KeyFromSeed(14)) + " " + KeyText(KeyFromSeed(15))}};
-  Installation installation = testkit::WriteInstallation(temp.path() / "agent", spec);
+  layout.buildConfig = {{"vfs-2", KeyText(KeyFromSeed(12)) + " " + KeyText(KeyFromSeed(13))},
+                        {"root", KeyText(KeyFromSeed(14)) + " " + KeyText(KeyFromSeed(15))}};
+  Installation installation = testkit::WriteInstallation(temp.path() / "agent", layout);
   ASSERT_TRUE(installation.rootFile);
   const testkit::WrittenManifest& root = *installation.rootFile;
 
@@ -201,9 +201,9 @@ TEST(OpenSequenceTest, BuildConfigInstallationInsertsItsManifestEntries) {
 
 TEST(OpenSequenceTest, FindsTheBuildFileFromAnyPathInsideTheInstallation) {
   TempFolder temp;
-  InstallationSpec spec;
-  spec.files = SomeFiles(2);
-  Installation installation = testkit::WriteInstallation(temp.path() / "game", spec);
+  InstallationSpec layout;
+  layout.files = SomeFiles(2);
+  Installation installation = testkit::WriteInstallation(temp.path() / "game", layout);
   for (const fs::path& start :
        {installation.root, installation.buildFile, installation.archiveFolder,
         installation.dataDirectory / "config"}) {
@@ -218,15 +218,15 @@ TEST(OpenSequenceTest, FindsTheBuildFileFromAnyPathInsideTheInstallation) {
 
 TEST(OpenSequenceTest, RelativePathsWalkUpTooAndParametersSelectTheProduct) {
   TempFolder temp;
-  InstallationSpec spec;
+  InstallationSpec layout;
   ProductRow first, second;
   first.product = "s1";
   first.version = "1.0.0.100";
   second.product = "s2";
   second.version = "2.0.0.200";
-  spec.products = {first, second};
-  spec.files = SomeFiles(2);
-  Installation installation = testkit::WriteInstallation(temp.path() / "part-1", spec);
+  layout.products = {first, second};
+  layout.files = SomeFiles(2);
+  Installation installation = testkit::WriteInstallation(temp.path() / "part-1", layout);
 
   fs::path previous = fs::current_path();
   fs::current_path(temp.path());
@@ -239,11 +239,11 @@ TEST(OpenSequenceTest, RelativePathsWalkUpTooAndParametersSelectTheProduct) {
 
 TEST(OpenSequenceTest, WindowsCasedInstallationOpens) {
   TempFolder temp;
-  InstallationSpec spec;
-  spec.dataDirectory = "DATA";
-  spec.upperCaseIndexNames = true;
-  spec.files = SomeFiles(5);
-  Installation installation = testkit::WriteInstallation(temp.path() / "SC", spec);
+  InstallationSpec layout;
+  layout.dataDirectory = "DATA";
+  layout.upperCaseIndexNames = true;
+  layout.files = SomeFiles(5);
+  Installation installation = testkit::WriteInstallation(temp.path() / "SC", layout);
   fs::rename(installation.dataDirectory / "config", installation.dataDirectory / "Config");
   fs::rename(installation.archiveFolder, installation.dataDirectory / "Data");
 
@@ -255,9 +255,9 @@ TEST(OpenSequenceTest, WindowsCasedInstallationOpens) {
 
 TEST(OpenSequenceTest, BuildInfoWinsOverBuildDbInOneFolder) {
   TempFolder temp;
-  InstallationSpec spec;
-  spec.files = SomeFiles(1);
-  Installation installation = testkit::WriteInstallation(temp.path() / "both", spec);
+  InstallationSpec layout;
+  layout.files = SomeFiles(1);
+  Installation installation = testkit::WriteInstallation(temp.path() / "both", layout);
   testkit::WriteTextFile(installation.root / ".build.db", "garbage|garbage|enUS\n");
   OpenedStorage storage(installation.root.string());
   ASSERT_NE(storage.get(), nullptr) << storage.error();
@@ -266,12 +266,12 @@ TEST(OpenSequenceTest, BuildInfoWinsOverBuildDbInOneFolder) {
 
 TEST(OpenSequenceTest, BuildNumberFallsBackToTheInstallSize) {
   TempFolder temp;
-  InstallationSpec spec;
-  spec.products[0].version = "no digits";
-  spec.products[0].cdnPath = "";
-  spec.buildConfig = {{"install", KeyText(KeyFromSeed(3))}, {"install-size", "525 500"}};
-  spec.files = SomeFiles(1);
-  Installation installation = testkit::WriteInstallation(temp.path() / "old", spec);
+  InstallationSpec layout;
+  layout.products[0].version = "no digits";
+  layout.products[0].cdnPath = "";
+  layout.buildConfig = {{"install", KeyText(KeyFromSeed(3))}, {"install-size", "525 500"}};
+  layout.files = SomeFiles(1);
+  Installation installation = testkit::WriteInstallation(temp.path() / "old", layout);
   OpenedStorage storage(installation.root.string());
   ASSERT_NE(storage.get(), nullptr) << storage.error();
   EXPECT_EQ(storage->buildNumber, 525u + 21742u);
@@ -293,9 +293,9 @@ bool RecordProgress(void* context, uint32_t stage, const char* name, uint32_t cu
 
 TEST(OpenSequenceTest, ReportsProgressAndCancelsAtEveryStage) {
   TempFolder temp;
-  InstallationSpec spec;
-  spec.files = SomeFiles(2);
-  Installation installation = testkit::WriteInstallation(temp.path() / "p", spec);
+  InstallationSpec layout;
+  layout.files = SomeFiles(2);
+  Installation installation = testkit::WriteInstallation(temp.path() / "p", layout);
 
   ProgressLog log;
   StorageOpenArgs args = OpenedStorage::DefaultArgs();
@@ -337,16 +337,16 @@ bool ChooseSecond(void* context, const char** products, uint64_t count, uint64_t
 
 TEST(OpenSequenceTest, ProductCallbackChoosesAmongActiveProducts) {
   TempFolder temp;
-  InstallationSpec spec;
+  InstallationSpec layout;
   ProductRow a, b, inactive;
   a.product = "s1";
   b.product = "s2";
   b.version = "9.9.9.4321";
   inactive.product = "old";
   inactive.active = false;
-  spec.products = {a, inactive, b};
-  spec.files = SomeFiles(1);
-  Installation installation = testkit::WriteInstallation(temp.path() / "multi", spec);
+  layout.products = {a, inactive, b};
+  layout.files = SomeFiles(1);
+  Installation installation = testkit::WriteInstallation(temp.path() / "multi", layout);
 
   std::vector<std::string> offered;
   StorageOpenArgs args = OpenedStorage::DefaultArgs();
@@ -361,33 +361,33 @@ TEST(OpenSequenceTest, ProductCallbackChoosesAmongActiveProducts) {
 
 TEST(OpenSequenceTest, FailuresOfTheBuildFilesReachTheCaller) {
   TempFolder temp;
-  InstallationSpec spec;
-  spec.files = SomeFiles(1);
+  InstallationSpec layout;
+  layout.files = SomeFiles(1);
 
   Installation inactive = [&] {
-    InstallationSpec only = spec;
+    InstallationSpec only = layout;
     only.products[0].active = false;
     return testkit::WriteInstallation(temp.path() / "inactive", only);
   }();
   EXPECT_EQ(OpenedStorage(inactive.root.string()).error(), kErrorFileNotFound);
 
   Installation shortKey = [&] {
-    InstallationSpec broken = spec;
+    InstallationSpec broken = layout;
     broken.products[0].buildKey = std::string(31, 'a');
     return testkit::WriteInstallation(temp.path() / "short", broken);
   }();
   EXPECT_EQ(OpenedStorage(shortKey.root.string()).error(), kErrorBadFormat);
 
-  Installation altered = testkit::WriteInstallation(temp.path() / "altered", spec);
+  Installation altered = testkit::WriteInstallation(temp.path() / "altered", layout);
   fs::path config = testkit::ConfigFilePath(altered.dataDirectory, altered.buildKey);
   std::ofstream(config, std::ios::app) << "# edited\n";
   EXPECT_EQ(OpenedStorage(altered.root.string()).error(), kErrorFileCorrupt);
 
-  Installation missing = testkit::WriteInstallation(temp.path() / "missing", spec);
+  Installation missing = testkit::WriteInstallation(temp.path() / "missing", layout);
   fs::remove(testkit::ConfigFilePath(missing.dataDirectory, missing.buildKey));
   EXPECT_EQ(OpenedStorage(missing.root.string()).error(), kErrorFileNotFound);
 
-  Installation noIndex = testkit::WriteInstallation(temp.path() / "noindex", spec);
+  Installation noIndex = testkit::WriteInstallation(temp.path() / "noindex", layout);
   for (const auto& entry : fs::directory_iterator(noIndex.archiveFolder)) {
     if (entry.path().extension() == ".idx") fs::remove(entry.path());
   }
@@ -405,9 +405,9 @@ TEST(OpenSequenceTest, OnlineStoragesAreNotSupportedYet) {
 
 TEST(OpenSequenceTest, StorageLivesUntilItsLastReference) {
   TempFolder temp;
-  InstallationSpec spec;
-  spec.files = SomeFiles(1);
-  Installation installation = testkit::WriteInstallation(temp.path() / "ref", spec);
+  InstallationSpec layout;
+  layout.files = SomeFiles(1);
+  Installation installation = testkit::WriteInstallation(temp.path() / "ref", layout);
   StorageOpenArgs args = OpenedStorage::DefaultArgs();
   StorageHandle handle = OpenStorage(installation.root.string().c_str(), &args);
   ASSERT_NE(handle, nullptr);

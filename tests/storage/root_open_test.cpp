@@ -54,7 +54,7 @@ std::vector<uint8_t> ReadByName(StorageHandle storage, const std::string& name) 
 // Three stored files, named by a plain-text root with "/" and "\" separators
 // and by an INSTALL manifest that the build configuration names.
 struct Game {
-  testkit::InstallationSpec spec;
+  testkit::InstallationSpec layout;
   testkit::PlainTextRoot root;
   std::vector<uint8_t> install;
   std::vector<StoredFile> files;
@@ -64,16 +64,16 @@ struct Game {
     testkit::InstallManifest manifest;
     for (uint32_t i = 0; i < 3; ++i) {
       files.push_back(testkit::EncodeDemoContent(testkit::DataLikeBytes(3000 + i, i), false, i));
-      testkit::AddNamedFile(spec, root, names[i], files[i]);
+      testkit::AddNamedFile(layout, root, names[i], files[i]);
       manifest.entries.push_back({std::string("Setup/") + char('a' + i) + ".bin", files[i].ckey});
     }
     install = testkit::WriteInstallManifest(manifest);
     StoredFile stored = testkit::EncodeDemoContent(install, false, 1);
     testkit::PlainTextRoot unused;
-    testkit::AddNamedFile(spec, unused, "", stored);
-    spec.buildConfig = {
+    testkit::AddNamedFile(layout, unused, "", stored);
+    layout.buildConfig = {
         {"install", testkit::KeyText(stored.ckey) + " " + testkit::KeyText(stored.ekey)}};
-    spec.download = testkit::DownloadManifest{};
+    layout.download = testkit::DownloadManifest{};
   }
 };
 
@@ -99,8 +99,9 @@ class Opened {
 TEST(RootOpenTest, PlainTextRootNamesTheFilesAndTheManifestsAreNamed) {
   testkit::TempFolder temp;
   Game game;
-  game.spec.rootFile = testkit::WritePlainTextRoot(game.root);
-  testkit::Installation installation = testkit::WriteInstallation(temp.path() / "game", game.spec);
+  game.layout.rootFile = testkit::WritePlainTextRoot(game.root);
+  testkit::Installation installation =
+      testkit::WriteInstallation(temp.path() / "game", game.layout);
 
   Opened storage(installation);
   ASSERT_NE(storage.handle(), nullptr) << storage.error();
@@ -127,9 +128,9 @@ TEST(RootOpenTest, InstallManifestNamesTheFilesOfARootNoLoaderTakes) {
   for (size_t i = 0; i < roots.size(); ++i) {
     SCOPED_TRACE(i);
     Game game;
-    game.spec.rootFile = roots[i];
+    game.layout.rootFile = roots[i];
     auto installation =
-        testkit::WriteInstallation(temp.path() / ("game" + std::to_string(i)), game.spec);
+        testkit::WriteInstallation(temp.path() / ("game" + std::to_string(i)), game.layout);
 
     Opened storage(installation);
     ASSERT_NE(storage.handle(), nullptr) << storage.error();

@@ -156,30 +156,30 @@ enum class InstallKind { kListing, kNone, kBadSignature };
 
 void WriteGame(const std::filesystem::path& root, const std::vector<GameFile>& files, RootKind kind,
                InstallKind installKind = InstallKind::kListing) {
-  testkit::InstallationSpec spec;
+  testkit::InstallationSpec layout;
   testkit::PlainTextRoot plainRoot;
   testkit::InstallManifest install;
   for (const GameFile& file : files) {
     testkit::StoredFile stored = Encode(file);
-    testkit::AddNamedFile(spec, plainRoot, file.name, stored);
+    testkit::AddNamedFile(layout, plainRoot, file.name, stored);
     install.entries.push_back({file.name, stored.ckey, static_cast<uint32_t>(file.content.size())});
   }
   if (kind == RootKind::kPlainText) {
-    spec.rootFile = testkit::WritePlainTextRoot(plainRoot);
+    layout.rootFile = testkit::WritePlainTextRoot(plainRoot);
   } else {
-    spec.rootFile = Bytes(kUnknownRoot);
+    layout.rootFile = Bytes(kUnknownRoot);
   }
   if (installKind != InstallKind::kNone) {
     if (installKind == InstallKind::kBadSignature) install.signature = "NI";
     testkit::PlainTextRoot unused;
     testkit::StoredFile manifest = Encode({"", testkit::WriteInstallManifest(install)});
-    testkit::AddNamedFile(spec, unused, "", manifest);
-    spec.buildConfig = {
+    testkit::AddNamedFile(layout, unused, "", manifest);
+    layout.buildConfig = {
         {"install", testkit::KeyText(manifest.ckey) + " " + testkit::KeyText(manifest.ekey)},
         {"install-size",
          std::to_string(manifest.content.size()) + " " + std::to_string(manifest.encoded.size())}};
   }
-  testkit::WriteInstallation(root, spec);
+  testkit::WriteInstallation(root, layout);
 }
 
 class EndToEndRootTest : public ::testing::TestWithParam<RootKind> {};
