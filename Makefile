@@ -3,9 +3,10 @@
 #   make test        build and run the whole test suite
 #   make check-asan  the test suite under AddressSanitizer + UBSan
 #   make fuzz        build the fuzz targets with clang and replay their corpora
+#   make fuzz-long   fuzz every target for FUZZ_LONG_SECONDS (default 300) each
 #   make bench-read  time reading every file of a generated storage (~256 MiB)
 #   make bench-import  time the tool importing a generated installation (~400 MiB)
-.PHONY: all build demo test check-asan fuzz bench-read bench-import deps clean
+.PHONY: all build demo test check-asan fuzz fuzz-long fuzz-build bench-read bench-import deps clean
 
 BUILD_DIR := build
 ASAN_DIR := build-asan
@@ -33,12 +34,17 @@ check-asan: deps
 	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 
-fuzz:
+fuzz-build:
 	@scripts/install-deps.sh --fuzz
 	@CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DKESTRINE_FUZZ=ON >/dev/null
 	@ninja -C $(FUZZ_DIR)
+
+fuzz: fuzz-build
 	@scripts/replay-fuzz.sh $(FUZZ_DIR)
+
+fuzz-long: fuzz-build
+	@scripts/fuzz-long.sh $(FUZZ_DIR)
 
 bench-read: build
 	@$(BUILD_DIR)/read_bench $(BUILD_DIR)/bench-storage
