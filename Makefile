@@ -6,7 +6,9 @@
 #   make fuzz-long   fuzz every target for FUZZ_LONG_SECONDS (default 300) each
 #   make bench-read  time reading every file of a generated storage (~256 MiB)
 #   make bench-import  time the tool importing a generated installation (~400 MiB)
-.PHONY: all build demo test check-asan fuzz fuzz-long fuzz-build bench-read bench-import deps clean
+#   make torture     the tool on a few thousand damaged installations; TORTURE_SEED=N
+#                    replays a seed, TORTURE_BUILD=build-asan runs the ASan build
+.PHONY: all build demo test check-asan fuzz fuzz-long fuzz-build bench-read bench-import torture deps clean
 
 BUILD_DIR := build
 ASAN_DIR := build-asan
@@ -51,6 +53,19 @@ bench-read: build
 
 bench-import: build
 	@$(BUILD_DIR)/import_bench $(BUILD_DIR)/kestrine $(BUILD_DIR)/bench-import
+
+TORTURE_BUILD := $(BUILD_DIR)
+TORTURE_SEED :=
+torture: deps
+	@if [ "$(TORTURE_BUILD)" = "$(ASAN_DIR)" ]; then \
+		cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTRINE_SANITIZE=ON >/dev/null; \
+	else \
+		cmake -S . -B $(TORTURE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null; \
+	fi
+	@ninja -C $(TORTURE_BUILD) kestrine kestrine_tests
+	@KESTRINE_TORTURE=1 TORTURE_SEED=$(TORTURE_SEED) \
+		ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+		$(TORTURE_BUILD)/kestrine_tests --gtest_filter=DamagedInstallationTest.WholeMatrix
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)
