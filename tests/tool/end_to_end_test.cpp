@@ -441,5 +441,24 @@ TEST(DamagedStorageTest, FlipInTheEncodingManifestFailsTheOpen) {
   ExpectFailedCleanly(ImportOverEarlierBundle(dir), kOpenFailed + "1392");
 }
 
+// An index file cut short matches no index layout (50). The README's list
+// of error numbers tells a user what that means and what to do.
+TEST(DamagedStorageTest, IndexFileCutShortFailsWith50AsTheReadmeExplains) {
+  TempDir dir;
+  testkit::Installation game = WriteGame(dir.path() / "game", SmallGame(), RootKind::kPlainText);
+  std::vector<std::filesystem::path> indexFiles;
+  for (const auto& entry : std::filesystem::directory_iterator(game.archiveFolder)) {
+    if (entry.path().extension() == ".idx") indexFiles.push_back(entry.path());
+  }
+  ASSERT_FALSE(indexFiles.empty());
+  std::sort(indexFiles.begin(), indexFiles.end());
+  std::filesystem::resize_file(indexFiles.front(), 100);
+
+  ExpectFailedCleanly(ImportOverEarlierBundle(dir), kOpenFailed + "50");
+  const std::string readme = ReadFile(std::string(KESTRINE_SOURCE_DIR) + "/README.md");
+  EXPECT_NE(readme.find("\n| 50 | not supported | an index file"), std::string::npos);
+  EXPECT_NE(readme.find("repair the installation with the launcher"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kestrine
