@@ -416,6 +416,17 @@ bool ReadOpenFile(FileHandle handle, void* buffer, uint32_t bytesToRead, uint32_
   return ReadFile(*file, static_cast<uint8_t*>(buffer), bytesToRead, bytesRead);
 }
 
+bool GetFileContentKey(FileHandle handle, uint8_t ckey[16]) {
+  TCascFile* file = FileFromHandle(handle);
+  if (file == nullptr) return FailWith(kErrorInvalidHandle);
+  if (ckey == nullptr) return FailWith(kErrorInvalidParameter);
+  const ContentEntry& entry = file->entries[0];
+  if (file->spanCount != 1 || (entry.flags & EF_CKEY) == 0) return FailWith(kErrorFileNotFound);
+  std::memcpy(ckey, entry.ckey.data(), entry.ckey.size());
+  SetCascError(kErrorSuccess);
+  return true;
+}
+
 bool CloseFile(FileHandle handle) {
   TCascFile* file = FileFromHandle(handle);
   if (file == nullptr) return FailWith(kErrorInvalidHandle);

@@ -133,6 +133,15 @@ uint32_t GetFileContentSize(FileHandle file, uint64_t* contentSize);
 // Reads from the file pointer on and advances it; `bytesRead` may be null.
 bool ReadOpenFile(FileHandle file, void* buffer, uint32_t bytesToRead, uint32_t* bytesRead);
 
+// Gives the content key (CKey, the MD5 of the decoded content) of a file
+// made of one encoded file whose CKey the storage knows. Fails with 2 when
+// the file has no such key (several spans, or a CKey the storage never
+// learned), 6 for a bad handle, 87 for a null `ckey`. Callers that promise
+// exact content compare it with what they read: the storage's reading rules
+// are lenient (a truncated archive reads as zeros, an unchecked frame may
+// inflate to other bytes), the key is not.
+bool GetFileContentKey(FileHandle file, uint8_t ckey[16]);
+
 bool CloseFile(FileHandle file);
 
 // ---- Frame-decryption keys ----

@@ -52,35 +52,42 @@ uint32_t ReadManifest(TCascStorage& storage, ContentEntry* entry, std::vector<ui
   return LoadManifestFile(storage, entry, out);
 }
 
-uint32_t LoadAndDispatch(TCascStorage& storage, const StoredFileReader& read,
-                         const ContentEntry& record, uint32_t localeMask) {
+// The root step's result, and whether a root file itself read as damaged.
+struct RootOutcome {
+  uint32_t result = kErrorSuccess;
+  bool rootDamaged = false;
+};
+
+RootOutcome LoadAndDispatch(TCascStorage& storage, const StoredFileReader& read,
+                            const ContentEntry& record, uint32_t localeMask) {
   ContentEntry* entry = StoredEntry(storage, record);
   std::vector<uint8_t> data;
   uint32_t result = WithOnlineFallback(storage, [&] { return read(storage, entry, data); });
-  if (result != kErrorSuccess) return result;
-  if (data.size() < kMinimumRootSize) return kErrorBadFormat;
-  return DispatchRoot(storage, data, localeMask);
+  if (result != kErrorSuccess) return {result, result == kErrorFileCorrupt};
+  if (data.size() < kMinimumRootSize) return {kErrorBadFormat};
+  return {DispatchRoot(storage, data, localeMask)};
 }
 
 // A root read through the VFS-root entry may ask (1011) for the ROOT entry to
 // be read as well; the handler built from it then takes over the first
 // handler's names.
-uint32_t LoadRoot(TCascStorage& storage, const StoredFileReader& read) {
+RootOutcome LoadRoot(TCascStorage& storage, const StoredFileReader& read) {
   const uint32_t localeMask = LocaleMaskFor(storage);
   const bool vfsRoot = storage.vfsRootEntry.contentSize != kUnknownSize;
-  if (ProgressCancelled(storage, kStageManifest, "ROOT", 0, 0)) return kErrorCancelled;
-  uint32_t result = LoadAndDispatch(storage, read,
-                                    vfsRoot ? storage.vfsRootEntry : storage.rootEntry, localeMask);
-  if (result == kErrorReparseRoot && vfsRoot) {
+  if (ProgressCancelled(storage, kStageManifest, "ROOT", 0, 0)) return {kErrorCancelled};
+  RootOutcome outcome = LoadAndDispatch(
+      storage, read, vfsRoot ? storage.vfsRootEntry : storage.rootEntry, localeMask);
+  if (outcome.result == kErrorReparseRoot && vfsRoot) {
     if (ProgressCancelled(storage, kStageManifest, "ROOT (reparsed)", 0, 0)) {
-      return kErrorCancelled;
+      return {kErrorCancelled};
     }
     const std::unique_ptr<TRootHandler> setAside = std::move(storage.root);
-    result = LoadAndDispatch(storage, read, storage.rootEntry, localeMask);
+    outcome = LoadAndDispatch(storage, read, storage.rootEntry, localeMask);
     if (storage.root && setAside) storage.root->AdoptNames(*setAside);
   }
   // The reparse request is between a loader and this step only.
-  return result == kErrorReparseRoot ? kErrorBadFormat : result;
+  if (outcome.result == kErrorReparseRoot) outcome.result = kErrorBadFormat;
+  return outcome;
 }
 
 uint32_t LoadInstallFallback(TCascStorage& storage, const StoredFileReader& read) {
@@ -133,11 +140,16 @@ uint32_t LoadRootStep(TCascStorage& storage) {
   return LoadRootStep(storage, ReadManifest);
 }
 
-// Any failure of the root but a cancel or a lack of memory falls back to the
-// INSTALL manifest, whose names at least can be opened.
+// A root that is missing or in no format a loader takes falls back to the
+// INSTALL manifest, whose names at least can be opened. A cancel, a lack of
+// memory or a root whose bytes read as damaged (its content key or a frame
+// check failed) ends the open instead: the INSTALL manifest would name other
+// files, and a storage that silently lists fewer files than it holds is worse
+// than one that does not open.
 uint32_t LoadRootStep(TCascStorage& storage, const StoredFileReader& read) {
-  uint32_t result = LoadRoot(storage, read);
-  if (result == kErrorCancelled) return result;
+  const RootOutcome outcome = LoadRoot(storage, read);
+  uint32_t result = outcome.result;
+  if (result == kErrorCancelled || outcome.rootDamaged) return result;
   if (storage.kind != BUILD_CONFIG && result != kErrorSuccess && result != kErrorNotEnoughMemory) {
     result = LoadInstallFallback(storage, read);
   }

@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "common/md5.h"
 #include "encoded/open_file.h"
 
 namespace kestrine {
@@ -43,6 +44,16 @@ uint32_t ReadWhole(TCascFile& file, uint32_t size, std::vector<uint8_t>& out) {
   return bytesRead == size ? kErrorSuccess : kErrorFileCorrupt;
 }
 
+// The reading rules are lenient (a truncated archive reads as zeros, a frame
+// without a checksum may inflate to other bytes), so what was read is held
+// against the content key whenever the file has one: one span with a known
+// CKey. A file of several spans has no key of its whole content.
+bool MatchesContentKey(const TCascFile& file, std::span<const uint8_t> content) {
+  const ContentEntry& entry = file.entries[0];
+  if (file.spanCount != 1 || (entry.flags & EF_CKEY) == 0) return true;
+  return ComputeMd5(content) == entry.ckey;
+}
+
 uint32_t LoadInto(TCascStorage& storage, ContentEntry& entry, std::vector<uint8_t>& out) {
   const uint32_t flags = FF_VERIFY_FRAMES | (storage.IsOnline() ? FF_ONLINE : 0);
   TCascFile* opened = nullptr;
@@ -51,7 +62,8 @@ uint32_t LoadInto(TCascStorage& storage, ContentEntry& entry, std::vector<uint8_
   SetReadStrategy(*file, ReadStrategy::kWholeFile);
   uint32_t size = 0;
   if (uint32_t error = ContentSizeOf(*file, entry, size)) return error;
-  return ReadWhole(*file, size, out);
+  if (uint32_t error = ReadWhole(*file, size, out)) return error;
+  return MatchesContentKey(*file, out) ? kErrorSuccess : kErrorFileCorrupt;
 }
 
 }  // namespace

@@ -12,8 +12,10 @@ namespace kestrine {
 // frame; an online storage may fetch it. The size is the entry's content size
 // or, when unknown, the one the frame headers give. Returns 0 or the error
 // number: 2 for a null entry, 8 when the buffer cannot be allocated, 1392 when
-// the size stays unknown, exceeds 32 bits or the read comes up short; a failed
-// open, span load or read passes its own. On failure `out` is left empty.
+// the size stays unknown, exceeds 32 bits, the read comes up short or the
+// content's MD5 differs from the entry's CKey (checked for every single-span
+// file whose CKey is known); a failed open, span load or read passes its own.
+// On failure `out` is left empty.
 [[nodiscard]] uint32_t LoadManifestFile(TCascStorage& storage, ContentEntry* entry,
                                         std::vector<uint8_t>& out);
 

@@ -85,8 +85,13 @@ ConfigValues CompleteCdnConfig(const InstallationSpec& layout) {
 void WriteArchives(Installation& installation, const InstallationSpec& layout,
                    const std::vector<EncodedFile>& manifests) {
   DataArchiveWriter archives;
+  if (layout.manifestsFirst) {
+    for (const EncodedFile& file : manifests) archives.Add(file.ekey, file.encoded);
+  }
   for (const EncodedFile& file : layout.files) archives.Add(file.ekey, file.encoded);
-  for (const EncodedFile& file : manifests) archives.Add(file.ekey, file.encoded);
+  if (!layout.manifestsFirst) {
+    for (const EncodedFile& file : manifests) archives.Add(file.ekey, file.encoded);
+  }
   std::filesystem::create_directories(installation.archiveFolder);
   archives.WriteTo(installation.archiveFolder.string());
   installation.blobs = archives.blobs();

@@ -38,6 +38,10 @@ struct InstallationSpec {
   ConfigValues cdnConfig;
   // Files stored in the data archives, with index entries pointing at them.
   std::vector<EncodedFile> files;
+  // The manifests written by the installation (ENCODING, DOWNLOAD, root) go
+  // behind the files, or before them, so that the last file given ends the
+  // archive and a test can cut the archive inside it.
+  bool manifestsFirst = false;
   // The ENCODING manifest: its entries (list stored files here to give them
   // content entries), then one for the DOWNLOAD manifest. Stored BLTE-encoded
   // in the archives unless `storeEncoding` is false (then only named). Its

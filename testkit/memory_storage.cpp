@@ -5,6 +5,7 @@
 
 #include "common/errors.h"
 #include "common/handle.h"
+#include "common/md5.h"
 
 namespace kestrine::testkit {
 
@@ -150,6 +151,19 @@ bool MemoryStorage::ReadOpenFile(FileHandle handle, void* buffer, uint32_t bytes
   }
   record->position += count;
   if (bytesRead) *bytesRead = static_cast<uint32_t>(count);
+  SetCascError(kErrorSuccess);
+  return true;
+}
+
+bool MemoryStorage::GetFileContentKey(FileHandle handle, uint8_t ckey[16]) {
+  if (!HasSignature(handle, "CASCFILE")) return FailWith(kErrorInvalidHandle);
+  auto* record = static_cast<FileRecord*>(handle);
+  const File& file = *record->file;
+  if (!file.content) return FailWith(kErrorFileNotFound);
+  Md5Digest key =
+      ComputeMd5({reinterpret_cast<const uint8_t*>(file.content->data()), file.content->size()});
+  if (faults_[record->name].wrongContentKey) key[0] ^= 0x80;
+  std::memcpy(ckey, key.data(), key.size());
   SetCascError(kErrorSuccess);
   return true;
 }

@@ -25,11 +25,14 @@ class MemoryStorage final : public StorageApi {
     std::optional<uint32_t> sizeError;  // GetFileContentSize returns it
     std::optional<uint32_t> readError;  // ReadOpenFile fails with it
     std::optional<uint32_t> shortBy;    // ReadOpenFile succeeds, this many bytes short
+    bool wrongContentKey = false;       // the content key names other content
   };
 
   MemoryStorage();
   ~MemoryStorage() override;
 
+  // A file with explicit content has a content key (its MD5); generated and
+  // listed-only files have none.
   MemoryStorage& AddFile(const std::string& name, std::string content);
   MemoryStorage& AddGeneratedFile(const std::string& name, uint64_t size, uint32_t seed = 0);
   // Lists the name without a file behind it (opening it fails with 2).
@@ -56,6 +59,7 @@ class MemoryStorage final : public StorageApi {
   uint32_t GetFileContentSize(FileHandle file, uint64_t* contentSize) override;
   bool ReadOpenFile(FileHandle file, void* buffer, uint32_t bytesToRead,
                     uint32_t* bytesRead) override;
+  bool GetFileContentKey(FileHandle file, uint8_t ckey[16]) override;
   bool CloseFile(FileHandle file) override;
   bool CloseStorage(StorageHandle storage) override;
 

@@ -16,6 +16,7 @@
 #include "tool/bundle_writer.h"
 #include "tool/import_error.h"
 #include "tool/sound_table.h"
+#include "tool/verified_read.h"
 
 namespace kestrine {
 
@@ -146,11 +147,10 @@ void ClassicImport::ImportAsset(const AssetEntry& entry) {
     FailImport("Invalid classic asset size");
   }
 
-  // A zero-size asset is written as an empty record, without a read.
+  // A zero-size asset is written as an empty record, without a read (its
+  // key is still checked: a size lowered to 0 must not pass).
   uint8_t* data = AssetBuffer(size);
-  uint32_t bytesRead = 0;
-  if (size != 0 && (!api_.ReadOpenFile(openFile_, data, static_cast<uint32_t>(size), &bytesRead) ||
-                    bytesRead != size)) {
+  if (!ReadVerifiedContent(api_, openFile_, data, size)) {
     FailImportWithError("Cannot read local asset " + entry.storageName);
   }
   api_.CloseFile(openFile_);

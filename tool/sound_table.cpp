@@ -7,6 +7,7 @@
 
 #include "common/byte_reader.h"
 #include "tool/import_error.h"
+#include "tool/verified_read.h"
 
 namespace kestrine {
 
@@ -79,9 +80,7 @@ SoundSet LoadSoundTable(StorageApi& api, StorageHandle storage, const std::strin
   uint64_t size = QuerySoundTableSize(api, openFile);
 
   std::vector<uint8_t> table(size);
-  uint32_t bytesRead = 0;
-  if (!api.ReadOpenFile(openFile, table.data(), static_cast<uint32_t>(size), &bytesRead) ||
-      bytesRead < size) {
+  if (!ReadVerifiedContent(api, openFile, table.data(), size)) {
     FailImport("Cannot read sound table");
   }
   api.CloseFile(openFile);

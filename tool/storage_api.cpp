@@ -27,6 +27,9 @@ class LibraryApi final : public StorageApi {
                     uint32_t* bytesRead) override {
     return kestrine::ReadOpenFile(file, buffer, bytesToRead, bytesRead);
   }
+  bool GetFileContentKey(FileHandle file, uint8_t ckey[16]) override {
+    return kestrine::GetFileContentKey(file, ckey);
+  }
   bool CloseFile(FileHandle file) override { return kestrine::CloseFile(file); }
   bool CloseStorage(StorageHandle storage) override { return kestrine::CloseStorage(storage); }
 };

@@ -20,6 +20,7 @@ class StorageApi {
   virtual uint32_t GetFileContentSize(FileHandle file, uint64_t* contentSize) = 0;
   virtual bool ReadOpenFile(FileHandle file, void* buffer, uint32_t bytesToRead,
                             uint32_t* bytesRead) = 0;
+  virtual bool GetFileContentKey(FileHandle file, uint8_t ckey[16]) = 0;
   virtual bool CloseFile(FileHandle file) = 0;
   virtual bool CloseStorage(StorageHandle storage) = 0;
 };

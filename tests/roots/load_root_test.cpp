@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -58,10 +59,10 @@ class LoadRootTest : public ::testing::Test {
             if (entry->ckey == MakeKey(seed)) {
               reads_.push_back(seed);
               out = bytes;
-              return kErrorSuccess;
+              return damaged_.contains(seed) ? kErrorFileCorrupt : kErrorSuccess;
             }
           }
-          return kErrorFileCorrupt;
+          return kErrorFileNotFound;
         });
   }
   ContentEntry* Lookup(const char* name) {
@@ -71,6 +72,7 @@ class LoadRootTest : public ::testing::Test {
 
   testkit::StorageRef storage_;
   std::map<uint32_t, std::vector<uint8_t>> files_;
+  std::set<uint32_t> damaged_;  // read as corrupt (1392)
   std::vector<uint32_t> reads_;
 };
 
@@ -112,10 +114,26 @@ TEST_F(LoadRootTest, InstallManifestStandsInForARootNoLoaderTakes) {
   // Without an install manifest the reader's error stands.
   storage_->root.reset();
   files_.erase(kInstallSeed);
-  EXPECT_EQ(Run(), kErrorFileCorrupt);
+  EXPECT_EQ(Run(), kErrorFileNotFound);
   EXPECT_EQ(storage_->root, nullptr);
   NameInConfig(storage_->installEntry, 77);  // names no stored file
   EXPECT_EQ(Run(), kErrorFileNotFound);
+}
+
+// A root whose bytes read as damaged (content key or frame check) fails the
+// step: the INSTALL manifest would name other files, and a storage listing
+// fewer files than it holds must not pass for a sound one.
+TEST_F(LoadRootTest, DamagedRootFailsInsteadOfFallingBack) {
+  damaged_.insert(kRootSeed);
+  EXPECT_EQ(Run(), kErrorFileCorrupt);
+  EXPECT_EQ(reads_, std::vector<uint32_t>{kRootSeed});
+  EXPECT_EQ(storage_->root, nullptr);
+
+  // A damaged INSTALL manifest standing in for a missing root fails likewise.
+  damaged_ = {kInstallSeed};
+  files_.erase(kRootSeed);
+  EXPECT_EQ(Run(), kErrorFileCorrupt);
+  EXPECT_EQ(storage_->root, nullptr);
 }
 
 // An empty install manifest is a bad one, never a success without a root.

@@ -12,6 +12,7 @@
 #include "testkit/blte.h"
 #include "testkit/installation.h"
 #include "testkit/manifests.h"
+#include "testkit/roots.h"
 
 namespace kestrine {
 namespace {
@@ -227,6 +228,26 @@ TEST(ManifestOpenTest, FaultyManifestsFailTheOpen) {
     EXPECT_EQ(storage.get(), nullptr) << c.name;
     EXPECT_EQ(storage.error(), c.error) << c.name;
   }
+}
+
+// A manifest whose frames all check but whose content is not what its CKey
+// says (the configuration or the ENCODING manifest names another file) is
+// damaged: the open fails with 1392 instead of reading other bytes as it.
+TEST(ManifestContentKeyTest, RootThatIsNotItsKeyFailsTheOpen) {
+  TempFolder temp;
+  InstallationSpec layout;
+  testkit::PlainTextRoot root;
+  root.lines = {testkit::RootLine("arr/units.dat", KeyFromSeed(5))};
+  testkit::BlteSpec blte;
+  blte.frames = testkit::SplitFrames(testkit::WritePlainTextRoot(root).size(), 1000);
+  const StoredFile other = testkit::EncodeFile(testkit::WritePlainTextRoot(root), blte);
+  const Key16 claimed = KeyFromSeed(77);  // with other.ckey the storage opens
+  layout.files.push_back({other.ekey, other.encoded});
+  layout.encoding.entries.push_back({claimed, other.content.size(), {other.ekey}});
+  layout.buildConfig = {{"root", testkit::KeyText(claimed)}};
+  OpenedStorage storage(testkit::WriteInstallation(temp.path() / "game", layout));
+  EXPECT_EQ(storage.handle(), nullptr);
+  EXPECT_EQ(storage.error(), kErrorFileCorrupt);
 }
 
 }  // namespace

@@ -11,11 +11,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "encoded/inflate.h"
 #include "testkit/demo_installation.h"
 #include "testkit/index_files.h"
 #include "testkit/roots.h"
@@ -138,6 +141,9 @@ struct GameFile {
   std::vector<uint8_t> content;
   testkit::Md5Fault md5 = testkit::Md5Fault::kNone;  // of the first frame
   std::optional<uint32_t> listedSize;                // in the ENCODING manifest
+  uint8_t mode = 'Z';                                // of every frame
+  bool frameChecks = true;  // false: every frame's MD5 is zero (never checked)
+  bool inInstall = true;    // listed by the INSTALL manifest too
 };
 
 // A root no loader takes: text, but not lines of a name and a key.
@@ -145,8 +151,11 @@ const std::string kUnknownRoot = "this root lists nothing in any format a loader
 
 testkit::StoredFile Encode(const GameFile& file) {
   testkit::BlteSpec blte;
-  blte.frames = testkit::SplitFrames(file.content.size(), 4096);
-  blte.frames[0].md5 = file.md5;
+  blte.frames = testkit::SplitFrames(file.content.size(), 4096, file.mode);
+  for (testkit::FrameSpec& frame : blte.frames) {
+    if (!file.frameChecks) frame.md5 = testkit::Md5Fault::kZero;
+  }
+  if (file.frameChecks) blte.frames[0].md5 = file.md5;
   testkit::StoredFile stored = testkit::EncodeFile(file.content, blte);
   stored.entryContentSize = file.listedSize;
   return stored;
@@ -154,14 +163,18 @@ testkit::StoredFile Encode(const GameFile& file) {
 
 enum class InstallKind { kListing, kNone, kBadSignature };
 
-void WriteGame(const std::filesystem::path& root, const std::vector<GameFile>& files, RootKind kind,
-               InstallKind installKind = InstallKind::kListing) {
+testkit::Installation WriteGame(const std::filesystem::path& root,
+                                const std::vector<GameFile>& files, RootKind kind,
+                                InstallKind installKind = InstallKind::kListing,
+                                bool manifestsFirst = false) {
   testkit::InstallationSpec layout;
+  layout.manifestsFirst = manifestsFirst;
   testkit::PlainTextRoot plainRoot;
   testkit::InstallManifest install;
   for (const GameFile& file : files) {
     testkit::StoredFile stored = Encode(file);
     testkit::AddNamedFile(layout, plainRoot, file.name, stored);
+    if (!file.inInstall) continue;
     install.entries.push_back({file.name, stored.ckey, static_cast<uint32_t>(file.content.size())});
   }
   if (kind == RootKind::kPlainText) {
@@ -179,7 +192,7 @@ void WriteGame(const std::filesystem::path& root, const std::vector<GameFile>& f
         {"install-size",
          std::to_string(manifest.content.size()) + " " + std::to_string(manifest.encoded.size())}};
   }
-  testkit::WriteInstallation(root, layout);
+  return testkit::WriteInstallation(root, layout);
 }
 
 class EndToEndRootTest : public ::testing::TestWithParam<RootKind> {};
@@ -296,8 +309,156 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"AssetListedOver64MiB", [](auto& f) { f[2].listedSize = 0x4000001; },
                     "Invalid classic asset size"},
         FailureCase{"DamagedAsset", [](auto& f) { f[2].md5 = testkit::Md5Fault::kWrong; },
+                    "Cannot read local asset SD\\Unit\\Terran\\Marine.grp, error 1392"},
+        // Every frame checks, but the ENCODING manifest lists the asset
+        // shorter than it is: the content cut to that size is not its key.
+        FailureCase{"AssetListedShorter", [](auto& f) { f[2].listedSize = 19000; },
                     "Cannot read local asset SD\\Unit\\Terran\\Marine.grp, error 1392"}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// ---------------------------------------------------------------------------
+// Storage bytes damaged after the installation was written, where the
+// reader's own rules let the damage through: only the content keys notice.
+
+std::string ArchivePath(const testkit::Installation& game, uint32_t archive) {
+  return (game.archiveFolder / testkit::DataArchiveName(archive)).string();
+}
+
+const testkit::StoredBlob& BlobOf(const testkit::Installation& game, const Key16& ekey) {
+  for (const testkit::StoredBlob& blob : game.blobs) {
+    if (blob.ekey == ekey) return blob;
+  }
+  throw std::invalid_argument("no such blob");
+}
+
+// Flips one byte of the archive where `needle` (bytes of a stored blob) starts,
+// `offset` bytes into it.
+void FlipArchiveByte(const testkit::Installation& game, const testkit::StoredBlob& blob,
+                     std::span<const uint8_t> needle, size_t offset, uint8_t mask) {
+  std::string archive = ReadFile(ArchivePath(game, blob.archive));
+  auto found = std::search(archive.begin() + blob.offset, archive.end(), needle.begin(),
+                           needle.end(), [](char a, uint8_t b) { return uint8_t(a) == b; });
+  ASSERT_NE(found, archive.end());
+  found[static_cast<ptrdiff_t>(offset)] ^= static_cast<char>(mask);
+  test::WriteFile(ArchivePath(game, blob.archive), archive);
+}
+
+struct DamagedRun {
+  ToolRun run;
+  std::string bundleAfter;
+  std::vector<std::string> folderAfter;
+};
+
+DamagedRun ImportOverEarlierBundle(const TempDir& dir) {
+  test::WriteFile(dir.File("out.kvrn"), "the bundle of an earlier run");
+  DamagedRun result{RunTool(dir, dir.File("game"), dir.File("out.kvrn")), "", {}};
+  result.bundleAfter = ReadFile(dir.File("out.kvrn"));
+  result.folderAfter = FolderListing(dir.path());
+  return result;
+}
+
+void ExpectFailedCleanly(const DamagedRun& damaged, const std::string& message) {
+  EXPECT_EQ(damaged.run.exitCode, 1);
+  EXPECT_EQ(damaged.run.err, "Asset import failed: " + message + "\n");
+  EXPECT_EQ(damaged.bundleAfter, "the bundle of an earlier run");
+  EXPECT_EQ(damaged.folderAfter, (std::vector<std::string>{"game", "out.kvrn"}));
+}
+
+const std::string kMarineFailed =
+    "Cannot read local asset SD\\Unit\\Terran\\Marine.grp, error 1392";
+
+// The archive ends inside the last asset, whose frames carry no checksum:
+// the archive reads its missing bytes as zeros.
+TEST(DamagedStorageTest, ArchiveCutInsideAnAssetFailsTheImport) {
+  TempDir dir;
+  std::vector<GameFile> files = SmallGame();
+  files[2].mode = 'N';
+  files[2].frameChecks = false;
+  testkit::Installation game =
+      WriteGame(dir.path() / "game", files, RootKind::kPlainText, InstallKind::kNone, true);
+  const testkit::StoredBlob& marine = BlobOf(game, Encode(files[2]).ekey);
+  ASSERT_EQ(marine.offset + marine.encodedSize,
+            std::filesystem::file_size(ArchivePath(game, marine.archive)));
+  std::filesystem::resize_file(ArchivePath(game, marine.archive),
+                               marine.offset + marine.encodedSize - 1000);
+
+  ExpectFailedCleanly(ImportOverEarlierBundle(dir), kMarineFailed);
+}
+
+// The first flip of a byte of `frame`'s zlib stream after which one inflate
+// call still succeeds, with other content: the damage no frame check sees.
+std::optional<std::pair<size_t, uint8_t>> UnnoticedZlibFlip(std::vector<uint8_t> frame,
+                                                            const std::vector<uint8_t>& content) {
+  std::vector<uint8_t> out(content.size());
+  for (size_t i = 3; i < frame.size(); ++i) {  // behind the mode byte and the zlib header
+    for (uint8_t mask = 1; mask != 0; mask = static_cast<uint8_t>(mask << 1)) {
+      frame[i] ^= mask;
+      const bool inflates = InflateWithZlib({frame.data() + 1, frame.size() - 1}, out) == 0;
+      frame[i] ^= mask;
+      if (inflates && out != content) return std::pair{i, mask};
+    }
+  }
+  return std::nullopt;
+}
+
+TEST(DamagedStorageTest, FlipInAnUncheckedZlibFrameFailsTheImport) {
+  TempDir dir;
+  std::vector<GameFile> files = SmallGame();
+  files[2].content = testkit::DataLikeBytes(3000, 6);  // one frame
+  files[2].frameChecks = false;
+  testkit::Installation game = WriteGame(dir.path() / "game", files, RootKind::kPlainText);
+
+  testkit::FrameSpec spec = testkit::SplitFrames(3000, 4096)[0];
+  const std::vector<uint8_t> frame = testkit::EncodeFrame(files[2].content, spec, 0);
+  const auto flip = UnnoticedZlibFlip(frame, files[2].content);
+  ASSERT_TRUE(flip.has_value()) << "no flip of this stream inflates";
+  FlipArchiveByte(game, BlobOf(game, Encode(files[2]).ekey), frame, flip->first, flip->second);
+
+  ExpectFailedCleanly(ImportOverEarlierBundle(dir), kMarineFailed);
+}
+
+// A damaged root must not give way to the INSTALL manifest, which names
+// other (here: fewer) files: the import would silently miss assets.
+TEST(DamagedStorageTest, FlipInTheRootFailsTheOpen) {
+  TempDir dir;
+  std::vector<GameFile> files = SmallGame();
+  files[1].inInstall = files[2].inInstall = false;
+  testkit::Installation game = WriteGame(dir.path() / "game", files, RootKind::kPlainText);
+  ASSERT_TRUE(game.rootFile.has_value());
+  const std::vector<uint8_t>& root = game.rootFile->encoded;
+  FlipArchiveByte(game, BlobOf(game, game.rootFile->ekey), root, root.size() / 2, 0x10);
+
+  ExpectFailedCleanly(ImportOverEarlierBundle(dir), kOpenFailed + "1392");
+}
+
+TEST(DamagedStorageTest, FlipInTheEncodingManifestFailsTheOpen) {
+  TempDir dir;
+  testkit::Installation game = WriteGame(dir.path() / "game", SmallGame(), RootKind::kPlainText);
+  ASSERT_TRUE(game.encodingFile.has_value());
+  const std::vector<uint8_t>& encoding = game.encodingFile->encoded;
+  FlipArchiveByte(game, BlobOf(game, game.encodingFile->ekey), encoding, encoding.size() - 8, 1);
+
+  ExpectFailedCleanly(ImportOverEarlierBundle(dir), kOpenFailed + "1392");
+}
+
+// An index file cut short matches no index layout (50). The README's list
+// of error numbers tells a user what that means and what to do.
+TEST(DamagedStorageTest, IndexFileCutShortFailsWith50AsTheReadmeExplains) {
+  TempDir dir;
+  testkit::Installation game = WriteGame(dir.path() / "game", SmallGame(), RootKind::kPlainText);
+  std::vector<std::filesystem::path> indexFiles;
+  for (const auto& entry : std::filesystem::directory_iterator(game.archiveFolder)) {
+    if (entry.path().extension() == ".idx") indexFiles.push_back(entry.path());
+  }
+  ASSERT_FALSE(indexFiles.empty());
+  std::sort(indexFiles.begin(), indexFiles.end());
+  std::filesystem::resize_file(indexFiles.front(), 100);
+
+  ExpectFailedCleanly(ImportOverEarlierBundle(dir), kOpenFailed + "50");
+  const std::string readme = ReadFile(std::string(KESTRINE_SOURCE_DIR) + "/README.md");
+  EXPECT_NE(readme.find("\n| 50 | not supported | an index file"), std::string::npos);
+  EXPECT_NE(readme.find("repair the installation with the launcher"), std::string::npos);
+}
 
 }  // namespace
 }  // namespace kestrine

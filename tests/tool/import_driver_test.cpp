@@ -409,7 +409,18 @@ const FailureCase kFailureCases[] = {
      "Cannot read local asset unit/a.grp, error 1006", Progress(1, 2, 2)},
     {"AssetReadShort",
      TableAnd("unit/a.grp", [](MemoryStorage& s) { s.Faults("unit/a.grp").shortBy = 1; }),
-     "Cannot read local asset unit/a.grp, error 0", Progress(1, 2, 2)},
+     "Cannot read local asset unit/a.grp, error 1392", Progress(1, 2, 2)},
+    {"AssetContentNotItsKey",
+     TableAnd("unit/a.grp",
+              [](MemoryStorage& s) { s.Faults("unit/a.grp").wrongContentKey = true; }),
+     "Cannot read local asset unit/a.grp, error 1392", Progress(1, 2, 2)},
+    {"EmptyAssetNotItsKey",
+     [](MemoryStorage& s) {
+       s.AddFile("arr/sfxdata.tbl", test::SoundTableNaming({}));
+       s.AddFile("unit/a.grp", "");
+       s.Faults("unit/a.grp").wrongContentKey = true;
+     },
+     "Cannot read local asset unit/a.grp, error 1392", Progress(1, 2, 2)},
 };
 
 class ImportFailureTest : public testing::TestWithParam<std::tuple<FailureCase, bool>> {};

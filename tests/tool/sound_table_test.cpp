@@ -281,6 +281,12 @@ INSTANTIATE_TEST_SUITE_P(
                      s.Faults(kTable).shortBy = 2;
                    },
                    "Cannot read sound table"},
+        ImportCase{"NotItsKey",
+                   [](MemoryStorage& s) {
+                     s.AddFile(kTable, test::SoundTableNaming({}));
+                     s.Faults(kTable).wrongContentKey = true;
+                   },
+                   "Cannot read sound table"},
         ImportCase{"Truncated",
                    [](MemoryStorage& s) { s.AddFile(kTable, test::SoundTableBytes(1, {}, "x")); },
                    "Truncated sound table"},
