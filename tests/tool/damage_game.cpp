@@ -66,10 +66,11 @@ std::vector<GameAsset> Assets() {
   return assets;
 }
 
-// Names of files the installation does not hold, as a real root lists
-// files of other locales; they make the root span several frames.
-void AddUnstoredNames(testkit::PlainTextRoot& root) {
-  for (uint32_t i = 0; i < 120; ++i) {
+// Names of files the installation does not hold, as a real root lists files
+// of other locales. They make the root span several frames, with a frame
+// boundary among the assets' names.
+void AddUnstoredNames(testkit::PlainTextRoot& root, uint32_t first, uint32_t count) {
+  for (uint32_t i = first; i < first + count; ++i) {
     char name[64];
     std::snprintf(name, sizeof name, "Locales\\deDE\\Text\\Line%03u.txt", i);
     root.lines.push_back(testkit::RootLine(name, testkit::KeyFromSeed(1000 + i)));
@@ -100,6 +101,22 @@ std::string AssetNameOf(const std::string& storageName) {
   return name.starts_with("sd/") ? name.substr(3) : name;
 }
 
+// The root as stored: plain frames of 4 KiB, the first without an MD5 in
+// its table, so that its content key alone covers those bytes. The
+// configuration names it and the ENCODING manifest lists it.
+testkit::StoredFile StoreRoot(testkit::InstallationSpec& layout, std::vector<uint8_t> content) {
+  BlteSpec blte = Frames(content.size(), 4096, 'N');
+  blte.frames[0].md5 = testkit::Md5Fault::kZero;
+  testkit::StoredFile root = testkit::EncodeFile(std::move(content), blte);
+  layout.files.push_back({root.ekey, root.encoded});
+  layout.encoding.entries.push_back({root.ckey, root.content.size(), {root.ekey}});
+  layout.buildConfig.emplace_back("root",
+                                  testkit::KeyText(root.ckey) + " " + testkit::KeyText(root.ekey));
+  layout.buildConfig.emplace_back(
+      "root-size", std::to_string(root.content.size()) + " " + std::to_string(root.encoded.size()));
+  return root;
+}
+
 }  // namespace
 
 DamageGame WriteDamageGame(const std::filesystem::path& root) {
@@ -107,6 +124,7 @@ DamageGame WriteDamageGame(const std::filesystem::path& root) {
   testkit::InstallationSpec layout;
   layout.products[0].product = "s1";
   testkit::PlainTextRoot plainRoot;
+  AddUnstoredNames(plainRoot, 0, 60);
   for (GameAsset& asset : Assets()) {
     testkit::StoredFile stored = testkit::EncodeFile(asset.content, asset.blte);
     testkit::AddNamedFile(layout, plainRoot, asset.name, stored);
@@ -115,9 +133,11 @@ DamageGame WriteDamageGame(const std::filesystem::path& root) {
     const auto size = static_cast<uint32_t>(asset.content.size());
     game.records.push_back({AssetNameOf(asset.name), size, std::move(asset.content)});
   }
-  AddUnstoredNames(plainRoot);
-  layout.rootFile = testkit::WritePlainTextRoot(plainRoot);
+  AddUnstoredNames(plainRoot, 60, 60);
   layout.download = DownloadListing(layout.files);
+  const testkit::StoredFile storedRoot = StoreRoot(layout, testkit::WritePlainTextRoot(plainRoot));
+  game.rootCkey = storedRoot.ckey;
+  game.rootEkey = storedRoot.ekey;
   game.installation = testkit::WriteInstallation(root, layout);
   std::sort(game.records.begin(), game.records.end(),
             [](const auto& a, const auto& b) { return a.name < b.name; });

@@ -23,6 +23,8 @@ struct DamageGame {
   std::vector<testkit::DemoRecord> records;  // the expected bundle, sorted by name
   std::vector<uint8_t> expectedBundle;
   std::map<Key16, std::string> assetNames;  // storage name of each stored asset, by EKey
+  Key16 rootCkey{};
+  Key16 rootEkey{};
 };
 
 // Writes the installation below `root` (created when missing).

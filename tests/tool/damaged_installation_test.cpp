@@ -1,7 +1,8 @@
 // The real tool on damaged copies of an installation: every file kind cut
 // short and bit-flipped, one damage per run. A quick set runs with the
 // tests; `make torture` runs the whole matrix with seeded random damages
-// (KESTRINE_TORTURE=1, TORTURE_SEED to replay a seed).
+// (KESTRINE_TORTURE=1, TORTURE_SEED to replay a seed, TORTURE_TOOL for
+// another build of the tool).
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -19,8 +20,14 @@ using test::MatrixReport;
 using test::MatrixSize;
 using test::RunOutcome;
 
+// TORTURE_TOOL runs another build of the tool, e.g. an older one.
+std::string ToolPath() {
+  const char* tool = std::getenv("TORTURE_TOOL");
+  return tool != nullptr && *tool != '\0' ? tool : KESTRINE_TOOL_PATH;
+}
+
 TEST(DamagedInstallationTest, QuickMatrixKeepsThePromise) {
-  const MatrixReport report = test::RunDamageMatrix(MatrixSize::kQuick, 0, KESTRINE_TOOL_PATH);
+  const MatrixReport report = test::RunDamageMatrix(MatrixSize::kQuick, 0, ToolPath());
 
   std::set<std::string> kinds;
   for (const RunOutcome& run : report.runs) kinds.insert(run.kind);
@@ -46,8 +53,7 @@ TEST(DamagedInstallationTest, WholeMatrix) {
               static_cast<unsigned long long>(seed), static_cast<unsigned long long>(seed));
   std::fflush(stdout);
 
-  const MatrixReport report =
-      test::RunDamageMatrix(MatrixSize::kWhole, seed, KESTRINE_TOOL_PATH, stdout);
+  const MatrixReport report = test::RunDamageMatrix(MatrixSize::kWhole, seed, ToolPath(), stdout);
   std::fputs(report.Summary().c_str(), stdout);
   EXPECT_EQ(report.FailureCount(), 0u) << "seed " << seed;
 }

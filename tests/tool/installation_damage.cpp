@@ -93,15 +93,15 @@ std::vector<Damage> BuildInfoDamages(const testkit::Installation& installation,
   return list.Take();
 }
 
-std::vector<Damage> BuildConfigDamages(const testkit::Installation& installation,
-                                       std::string_view text) {
+std::vector<Damage> BuildConfigDamages(const DamageGame& game, std::string_view text) {
+  const testkit::Installation& installation = game.installation;
   DamageList list(text.size());
   AddFileCuts(list);
   AddFileFlips(list);
   list.FlipAt(text, testkit::KeyText(installation.encodingFile->ckey), "encoding CKey");
   list.FlipAt(text, testkit::KeyText(installation.encodingFile->ekey), "encoding EKey");
   list.FlipAfter(text, "encoding-size = ", "encoding content size");
-  list.FlipAt(text, testkit::KeyText(installation.rootFile->ckey), "root CKey");
+  list.FlipAt(text, testkit::KeyText(game.rootCkey), "root CKey");
   list.FlipAt(text, testkit::KeyText(installation.downloadFile->ckey), "download CKey");
   list.FlipAt(text, testkit::KeyText(installation.downloadFile->ekey), "download EKey");
   return list.Take();
@@ -203,6 +203,13 @@ void AddFrameDataFlips(DamageList& list, const FrameLayout& frame, size_t k) {
   list.Flip(frame.dataOffset, name + "mode");
   list.Flip(frame.dataOffset + 1, name + "first payload byte");
   list.Flip(frame.dataOffset + frame.encodedSize / 2, name + "middle");
+  // One bit at each eighth of the payload, a different bit each time: a
+  // zlib stream still inflates after some of them.
+  for (uint32_t i = 1; i < 8; i += 2) {
+    list.Flip(frame.dataOffset + frame.encodedSize * i / 8,
+              name + "eighth " + std::to_string(i) + " bit " + std::to_string(i),
+              static_cast<uint8_t>(1u << i));
+  }
   if (frame.encodedSize > 0)
     list.Flip(frame.dataOffset + frame.encodedSize - 1, name + "last byte");
 }
@@ -241,7 +248,8 @@ fs::path Relative(const testkit::Installation& installation, const fs::path& pat
   return path.lexically_relative(installation.root);
 }
 
-void AddFileTargets(const testkit::Installation& installation, std::vector<DamageTarget>& targets) {
+void AddFileTargets(const DamageGame& game, std::vector<DamageTarget>& targets) {
+  const testkit::Installation& installation = game.installation;
   const std::string buildInfo = TextOf(ReadBytes(installation.buildFile));
   targets.push_back({"build info", ".build.info", Relative(installation, installation.buildFile), 0,
                      buildInfo.size(), std::nullopt, BuildInfoDamages(installation, buildInfo)});
@@ -249,7 +257,7 @@ void AddFileTargets(const testkit::Installation& installation, std::vector<Damag
       testkit::ConfigFilePath(installation.dataDirectory, installation.buildKey);
   const std::string buildText = TextOf(ReadBytes(buildConfig));
   targets.push_back({"build config", buildConfig.filename(), Relative(installation, buildConfig), 0,
-                     buildText.size(), std::nullopt, BuildConfigDamages(installation, buildText)});
+                     buildText.size(), std::nullopt, BuildConfigDamages(game, buildText)});
   const fs::path cdnConfig =
       testkit::ConfigFilePath(installation.dataDirectory, installation.cdnKey);
   const std::string cdnText = TextOf(ReadBytes(cdnConfig));
@@ -279,7 +287,7 @@ std::pair<std::string, std::string> BlobKindAndLabel(const DamageGame& game, con
   if (installation.downloadFile && ekey == installation.downloadFile->ekey) {
     return {"DOWNLOAD", "DOWNLOAD"};
   }
-  if (installation.rootFile && ekey == installation.rootFile->ekey) return {"root", "root"};
+  if (ekey == game.rootEkey) return {"root", "root"};
   auto named = game.assetNames.find(ekey);
   return {"asset", named == game.assetNames.end() ? testkit::KeyText(ekey) : named->second};
 }
@@ -330,6 +338,7 @@ constexpr QuickPick kQuickPicks[] = {
     {"DOWNLOAD", "", "flip frame 0 middle"},
     {"DOWNLOAD", "", "cut in the middle"},
     {"root", "", "flip frame 0 content size down"},
+    {"root", "", "flip frame 0 last byte"},
     {"root", "", "flip frame 1 middle"},
     {"root", "", "cut 1 byte short"},
     {"asset", "SD\\Unit\\Terran\\Marine.grp", "cut 1 byte short"},
@@ -337,7 +346,8 @@ constexpr QuickPick kQuickPicks[] = {
     {"asset", "SD\\Unit\\Terran\\Marine.grp", "flip record header padding"},
     {"asset", "SD\\Arr\\Units.dat", "flip frame 0 middle"},
     {"asset", "SD\\Arr\\Units.dat", "cut 1 byte short"},
-    {"asset", "SD\\Game\\TConsole.dds", "flip frame 0 middle"},
+    // A flip after which this asset's zlib frame, which has no MD5, still inflates.
+    {"asset", "SD\\Game\\TConsole.dds", "flip frame 0 eighth 3 bit 3"},
     {"asset", "SD\\Music\\Terran1.wav", "cut in the middle"},
     {"asset", "SD\\Arr\\SfxData.tbl", "flip frame 0 last byte"},
     {"asset", "SD\\Arr\\Empty.dat", "flip frame 0 mode"},
@@ -425,7 +435,7 @@ void FlipByte(const fs::path& file, uint64_t offset, uint8_t mask) {
 
 std::vector<DamageTarget> PlanDamages(const DamageGame& game, MatrixSize size, uint64_t seed) {
   std::vector<DamageTarget> targets;
-  AddFileTargets(game.installation, targets);
+  AddFileTargets(game, targets);
   AddIndexTargets(game.installation, targets);
   AddArchiveTargets(game, targets);
   if (size == MatrixSize::kQuick) {
