@@ -214,7 +214,7 @@ bool NameLessIgnoringCase(const std::string& a, const std::string& b) {
 
 // Reads one index file whole, as the open reads its tables: 1 byte to 32 MiB.
 uint32_t ReadIndexFile(const std::string& path, std::vector<uint8_t>& data) {
-  StreamPtr stream(OpenStream(path, SF_READONLY));
+  StreamPtr stream(OpenLocalStream(path, SF_READONLY));
   if (!stream) return LastErrorOr(kErrorFileNotFound);
   uint64_t size = 0;
   if (!GetStreamSize(stream.get(), &size)) return LastErrorOr(kErrorFileNotFound);

@@ -164,6 +164,25 @@ TEST_F(PlainStreamTest, WritesResizesAndReadOnlyRefusals) {
   EXPECT_EQ(std::filesystem::file_size(path_), 50u);
 }
 
+// Folder names are free to look like stream syntax: a local path is taken as
+// written, where OpenStream would read a prefix or a master stream from it.
+TEST_F(PlainStreamTest, LocalPathsAreTakenAsWritten) {
+  const std::string folder = folder_ / "part-1*map:x";
+  std::filesystem::create_directories(folder);
+  WriteBinaryFile(folder + "/data.000", bytes_);
+  for (const std::string& path : {folder + "/data.000", folder_.path().string() + "/DATA.000"}) {
+    StreamPtr stream(OpenLocalStream(path, SF_READONLY));
+    ASSERT_TRUE(stream) << path;
+    EXPECT_EQ(Read(stream.get(), 99990, 10), Slice(bytes_, 99990, 10));
+  }
+  WholeFile whole;
+  ASSERT_EQ(ReadWholeLocalFile(folder + "/data.000", whole), 0u);
+  EXPECT_EQ(whole.bytes, bytes_);
+  EXPECT_FALSE(StreamPtr(OpenStream(folder + "/data.000", SF_READONLY)));
+  EXPECT_FALSE(StreamPtr(OpenLocalStream("file:" + path_, SF_READONLY)));
+  EXPECT_EQ(GetCascError(), kErrorPathNotFound);
+}
+
 // A write the file cannot take (here: past a file-size limit) is disk full.
 TEST_F(PlainStreamTest, ShortWriteIsDiskFull) {
   std::string result = test::RunWithFileSizeLimit(bytes_.size(), [&] {
