@@ -85,7 +85,10 @@ uint32_t NotFoundError(const std::string& osPath) {
   return kErrorPathNotFound;
 }
 
+// A socket refuses open() with ENXIO: like any node that is not a file, it
+// cannot be opened.
 uint32_t OpenError(int errnoValue, const std::string& osPath) {
+  if (errnoValue == ENXIO) return kErrorFileNotFound;
   return errnoValue == ENOENT ? NotFoundError(osPath) : ErrorFromErrno(errnoValue);
 }
 
@@ -102,21 +105,27 @@ uint64_t WindowsFileTime(const struct stat& info) {
          static_cast<uint64_t>(info.st_mtim.tv_nsec) / 100u;
 }
 
-// Opens the file and refuses folders, which POSIX lets one open for reading.
+// Folders give 87, as they do on Windows; FIFOs, sockets and devices read as
+// files that cannot be opened.
+uint32_t CheckRegularFile(int fd) {
+  struct stat info;
+  if (::fstat(fd, &info) != 0) return ErrorFromErrno(errno);
+  if (S_ISDIR(info.st_mode)) return kErrorInvalidParameter;
+  if (!S_ISREG(info.st_mode)) return kErrorFileNotFound;
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return ErrorFromErrno(errno);
+  return kErrorSuccess;
+}
+
+// Opens a regular file. O_NONBLOCK keeps the open of a FIFO from waiting for
+// a writer; it is cleared again once the descriptor is known to be a file.
 uint32_t OpenDescriptor(const std::string& osPath, int openFlags, int* fd) {
   int opened;
   do {
-    opened = ::open(osPath.c_str(), openFlags | O_CLOEXEC, 0644);
+    opened = ::open(osPath.c_str(), openFlags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
   } while (opened < 0 && errno == EINTR);
   if (opened < 0) return OpenError(errno, osPath);
-  struct stat info;
-  uint32_t error = kErrorSuccess;
-  if (::fstat(opened, &info) != 0) {
-    error = ErrorFromErrno(errno);
-  } else if (S_ISDIR(info.st_mode)) {
-    error = kErrorInvalidParameter;
-  }
-  if (error != kErrorSuccess) {
+  if (uint32_t error = CheckRegularFile(opened)) {
     ::close(opened);
     return error;
   }

@@ -59,7 +59,8 @@ class File {
   // Open an existing file (read-only or read-write) / create a new one, or
   // truncate an existing one, for reading and writing. Return 0 or the error
   // number: 2 when the folder exists but the file not, 3 when the folder is
-  // missing, 87 for a folder.
+  // missing, 87 for a folder. Only regular files open: a FIFO, socket or
+  // device gives 2, and opening one never waits (for a FIFO's writer).
   [[nodiscard]] uint32_t Open(std::string_view internalPath, bool writable);
   [[nodiscard]] uint32_t Create(std::string_view internalPath);
 
@@ -80,8 +81,8 @@ class File {
   int fd_ = -1;
 };
 
-// A read-only mapping of a whole file. An empty file cannot be mapped: 1006,
-// the number Windows gives for it.
+// A read-only mapping of a whole regular file, opened as File::Open does. An
+// empty file cannot be mapped: 1006, the number Windows gives for it.
 class MappedFile {
  public:
   MappedFile() = default;

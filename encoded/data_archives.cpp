@@ -31,14 +31,14 @@ TStream* SharedArchiveStream(TCascStorage& storage, uint32_t archiveIndex) {
   if (!slot) {
     std::string path =
         CombinePath({storage.archivePath, DataArchiveFileName(storage, archiveIndex)});
-    slot.reset(OpenStream(path, kArchiveOpenFlags));
+    slot.reset(OpenLocalStream(path, kArchiveOpenFlags));
   }
   return slot.get();
 }
 
 StreamPtr OpenOwnArchiveStream(const TCascStorage& storage, uint32_t archiveIndex) {
   std::string path = CombinePath({storage.dataPath, DataArchiveFileName(storage, archiveIndex)});
-  return StreamPtr(OpenStream(path, kArchiveOpenFlags));
+  return StreamPtr(OpenLocalStream(path, kArchiveOpenFlags));
 }
 
 }  // namespace kestrine

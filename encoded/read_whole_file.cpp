@@ -20,8 +20,8 @@ bool StartsWithFileId(const std::vector<uint8_t>& bytes) {
   return digits >= 1 && digits <= kMaxIdDigits && bytes[digits] == ';';
 }
 
-uint32_t ReadWhole(std::string_view name, WholeFile& file) {
-  StreamPtr stream(OpenStream(name, SF_READONLY));
+uint32_t ReadWhole(TStream* opened, WholeFile& file) {
+  StreamPtr stream(opened);
   if (!stream) return GetCascError();
   uint64_t size = 0;
   if (!GetStreamSize(stream.get(), &size)) return GetCascError();
@@ -34,17 +34,27 @@ uint32_t ReadWhole(std::string_view name, WholeFile& file) {
   return kErrorSuccess;
 }
 
-}  // namespace
-
-uint32_t ReadWholeFile(std::string_view name, WholeFile& file) {
+// Reads the opened stream whole; the open's failure (null) is passed on.
+uint32_t ReadWholeOrError(TStream* (*open)(std::string_view, uint32_t), std::string_view name,
+                          WholeFile& file) {
   uint32_t error;
   try {
-    error = ReadWhole(name, file);
+    error = ReadWhole(open(name, SF_READONLY), file);
   } catch (const std::bad_alloc&) {
     error = kErrorNotEnoughMemory;
   }
   if (error != kErrorSuccess) SetCascError(error);
   return error;
+}
+
+}  // namespace
+
+uint32_t ReadWholeFile(std::string_view name, WholeFile& file) {
+  return ReadWholeOrError(OpenStream, name, file);
+}
+
+uint32_t ReadWholeLocalFile(std::string_view path, WholeFile& file) {
+  return ReadWholeOrError(OpenLocalStream, path, file);
 }
 
 }  // namespace kestrine

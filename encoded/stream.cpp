@@ -79,6 +79,21 @@ uint32_t OpenLayer(TStream& stream) {
   }
 }
 
+// Builds and opens the stream once the name has been taken apart.
+uint32_t BuildStream(std::string_view name, uint32_t flags, StreamPtr master, StreamPtr& out) {
+  auto stream = std::make_unique<TStream>();
+  stream->fileName = std::string(name);
+  stream->flags = flags;
+  stream->master = std::move(master);
+  stream->base = MakeBaseProvider(flags);
+  if (stream->base->setsReadOnly()) stream->flags |= SF_READONLY;
+  // On failure the half-built stream goes without the layer's close, so
+  // nothing is written back.
+  if (uint32_t error = OpenLayer(*stream)) return error;
+  out.reset(stream.release());
+  return kErrorSuccess;
+}
+
 uint32_t OpenStreamOrError(std::string_view name, uint32_t flags, StreamPtr& out) {
   // Callers pass only the SF_ bits; the low byte comes from the prefixes.
   if ((flags & 0xFF) != 0) return kErrorInvalidParameter;
@@ -98,18 +113,30 @@ uint32_t OpenStreamOrError(std::string_view name, uint32_t flags, StreamPtr& out
     flags |= *provider;
     if (name.starts_with("//")) name.remove_prefix(2);
   }
+  return BuildStream(name, flags, std::move(master), out);
+}
 
-  auto stream = std::make_unique<TStream>();
-  stream->fileName = std::string(name);
-  stream->flags = flags;
-  stream->master = std::move(master);
-  stream->base = MakeBaseProvider(flags);
-  if (stream->base->setsReadOnly()) stream->flags |= SF_READONLY;
-  // On failure the half-built stream goes without the layer's close, so
-  // nothing is written back.
-  if (uint32_t error = OpenLayer(*stream)) return error;
-  out.reset(stream.release());
-  return kErrorSuccess;
+// A local path is taken as written: flat layer, local file, no master.
+uint32_t OpenLocalStreamOrError(std::string_view path, uint32_t flags, StreamPtr& out) {
+  if ((flags & 0xFF) != 0) return kErrorInvalidParameter;
+  return BuildStream(path, flags | kLayerFlat, nullptr, out);
+}
+
+// Runs one of the open functions above; failures become the last error.
+TStream* OpenOrSetError(uint32_t (*open)(std::string_view, uint32_t, StreamPtr&),
+                        std::string_view name, uint32_t flags) {
+  StreamPtr stream;
+  uint32_t error;
+  try {
+    error = open(name, flags, stream);
+  } catch (const std::bad_alloc&) {
+    error = kErrorNotEnoughMemory;
+  }
+  if (error != kErrorSuccess) {
+    SetCascError(error);
+    return nullptr;
+  }
+  return stream.release();
 }
 
 // ---- Block reader ----
@@ -170,18 +197,11 @@ bool Finish(uint32_t error) {
 // ---- Stream operations ----
 
 TStream* OpenStream(std::string_view name, uint32_t flags) {
-  StreamPtr stream;
-  uint32_t error;
-  try {
-    error = OpenStreamOrError(name, flags, stream);
-  } catch (const std::bad_alloc&) {
-    error = kErrorNotEnoughMemory;
-  }
-  if (error != kErrorSuccess) {
-    SetCascError(error);
-    return nullptr;
-  }
-  return stream.release();
+  return OpenOrSetError(OpenStreamOrError, name, flags);
+}
+
+TStream* OpenLocalStream(std::string_view path, uint32_t flags) {
+  return OpenOrSetError(OpenLocalStreamOrError, path, flags);
 }
 
 bool ReadStream(TStream* stream, std::optional<uint64_t> offset, void* buffer, size_t length) {

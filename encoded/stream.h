@@ -26,6 +26,10 @@ struct TStream;
 // found, 11 bad partial header, 87 bad name or flags, 6002 no key for an
 // encrypted archive, 8 out of memory, or the OS error of the local file.
 TStream* OpenStream(std::string_view name, uint32_t flags);
+// Opens the local file at `path` as written, in the flat layer. Unlike
+// OpenStream it reads no prefix and no "*master" from the text, so that an
+// installation in a folder named "part-1" or "Star*Craft" opens like any other.
+TStream* OpenLocalStream(std::string_view path, uint32_t flags);
 // Reads at `offset` (or at the stream position when absent); the position
 // becomes offset + length. Fails with 38 past the end (a plain stream opened
 // with SF_ZEROFILL returns zeros there instead) and with 1006 when a block
@@ -57,5 +61,7 @@ struct WholeFile {
 // most 0x2FFFFFFF, else 11. Returns 0 or the error number (also left as the
 // last error); `file` is changed only on success.
 [[nodiscard]] uint32_t ReadWholeFile(std::string_view name, WholeFile& file);
+// The same for a local path taken as written (see OpenLocalStream).
+[[nodiscard]] uint32_t ReadWholeLocalFile(std::string_view path, WholeFile& file);
 
 }  // namespace kestrine

@@ -44,8 +44,7 @@ bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) {
 }
 
 bool CanOpenForReading(std::string_view path) {
-  // "file:" keeps a folder name such as "part-1" from reading as a stream prefix.
-  StreamPtr stream(OpenStream(std::string("file:") + std::string(path), SF_READONLY));
+  StreamPtr stream(OpenLocalStream(path, SF_READONLY));
   return stream != nullptr;
 }
 

@@ -214,7 +214,7 @@ bool NameLessIgnoringCase(const std::string& a, const std::string& b) {
 
 // Reads one index file whole, as the open reads its tables: 1 byte to 32 MiB.
 uint32_t ReadIndexFile(const std::string& path, std::vector<uint8_t>& data) {
-  StreamPtr stream(OpenStream(path, SF_READONLY));
+  StreamPtr stream(OpenLocalStream(path, SF_READONLY));
   if (!stream) return LastErrorOr(kErrorFileNotFound);
   uint64_t size = 0;
   if (!GetStreamSize(stream.get(), &size)) return LastErrorOr(kErrorFileNotFound);
@@ -233,7 +233,9 @@ uint32_t ReadIndexFile(const std::string& path, std::vector<uint8_t>& data) {
 
 // Feeds the archive folder's file names to the scan in the case-insensitive
 // order in which Windows lists them, so that the outcome does not depend on
-// the order the OS lists a folder in.
+// the order the OS lists a folder in. Every entry but a folder counts by its
+// name: a FIFO or device named like an index file then cannot be opened (2)
+// and, like a missing file, ends the buckets used.
 uint32_t ScanArchiveFolder(TCascStorage& storage) {
   std::vector<std::string> names;
   const uint32_t error =

@@ -118,7 +118,7 @@ uint32_t LoadBuildInformation(TCascStorage& storage) {
       return LoadBuildInfo(storage, storage.buildFile);
     case BUILD_CONFIG: {
       WholeFile file;
-      if (ReadWholeFile(storage.buildFile, file) != kErrorSuccess) return kErrorFileNotFound;
+      if (ReadWholeLocalFile(storage.buildFile, file) != kErrorSuccess) return kErrorFileNotFound;
       return ParseBuildConfig(storage, file.bytes);
     }
     default:  // online storages are not supported by this build

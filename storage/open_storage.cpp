@@ -8,6 +8,7 @@
 
 #include "common/errors.h"
 #include "common/handle.h"
+#include "common/platform.h"
 #include "storage/build_file.h"
 #include "storage/load_storage.h"
 #include "storage/storage.h"
@@ -53,9 +54,14 @@ bool LooksLikeCdnHost(std::string_view segment) {
 uint32_t SplitParameterString(const char* parameters, const StorageOpenArgs& args,
                               ParameterSegments& segments) {
   if (parameters == nullptr) return kErrorInvalidParameter;
+  segments = ParameterSegments{};
+  // '*' is legal in a folder name: a path that exists as written is a path.
+  if (std::strchr(parameters, '*') != nullptr && platform::Exists(parameters)) {
+    segments.localPath = parameters;
+    return kErrorSuccess;
+  }
   std::vector<std::string_view> parts = SplitAtStars(parameters);
 
-  segments = ParameterSegments{};
   segments.localPath = std::string(parts[0]);
   size_t next = 1;
   if (parts.size() > 1 && LooksLikeCdnHost(parts[1])) {

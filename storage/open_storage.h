@@ -20,7 +20,8 @@ struct ParameterSegments {
   std::optional<std::string> buildKey;
 };
 
-// Splits `parameters`. Fails with kErrorInvalidParameter for a null string,
+// Splits `parameters`; a string that exists as a path (file or folder) is the
+// local path whole, '*' and all. Fails with kErrorInvalidParameter for a null string,
 // an empty local path, a segment that the arguments already carry (non-empty)
 // or more segments than there are fields. Returns 0 or the error number.
 [[nodiscard]] uint32_t SplitParameterString(const char* parameters, const StorageOpenArgs& args,

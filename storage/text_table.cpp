@@ -41,7 +41,7 @@ uint32_t LastErrorOr(uint32_t fallback) {
 }  // namespace
 
 uint32_t ReadTableFile(const std::string& path, std::vector<char>& text) {
-  StreamPtr stream(OpenStream(path, SF_READONLY));
+  StreamPtr stream(OpenLocalStream(path, SF_READONLY));
   if (!stream) return LastErrorOr(kErrorFileNotFound);
   uint64_t size = 0;
   if (!GetStreamSize(stream.get(), &size) || size == 0 || size > kMaxTableFileSize) {

@@ -13,7 +13,10 @@
 //
 // The bundle is written into a temporary file beside the output path and
 // renamed over it only when complete, so a failed import never damages an
-// existing bundle and never leaves a partial one.
+// existing bundle and never leaves a partial one. Only a regular file is
+// replaced: an output that is a folder, FIFO, socket or device is left alone.
+// A symbolic link is followed to the file it names, which is replaced in its
+// own folder while the link stays; a link that names no file is refused.
 #pragma once
 
 #include <cstdint>
@@ -30,8 +33,9 @@ inline constexpr char kBundleMagic[4] = {'K', 'V', 'R', 'N'};
 class BundleWriter {
  public:
   // Creates the temporary file. Raises "Cannot create output bundle" when the
-  // output path is a directory or no file can be created beside it.
-  explicit BundleWriter(std::string outputPath);
+  // output path is not a regular file (nor a link to one, nor missing) or no
+  // file can be created beside it.
+  explicit BundleWriter(const std::string& outputPath);
   // Closes and removes the temporary file unless Commit() succeeded.
   ~BundleWriter();
   BundleWriter(const BundleWriter&) = delete;
@@ -56,7 +60,7 @@ class BundleWriter {
   void PutBlock(std::span<const uint8_t> bytes);
   bool FlushSyncClose();
 
-  std::string outputPath_;
+  std::string replacedFile_;  // the output, or the file its links name
   std::string temporaryPath_;
   std::unique_ptr<char[]> streamBuffer_;  // outlives stream_, which uses it
   std::FILE* stream_ = nullptr;

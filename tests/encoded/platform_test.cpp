@@ -2,20 +2,29 @@
 // system, positioned file I/O and the error numbers of OS failures.
 #include "common/platform.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "kestrine.h"
 #include "testkit/build_files.h"
+#include "testkit/special_files.h"
 #include "testkit/stream_files.h"
 #include "tests/encoded/stream_test_util.h"
+#include "tests/tool/test_util.h"
 
 namespace kestrine {
 namespace {
@@ -157,12 +166,87 @@ TEST(PlatformFileTest, ReadThatMeetsTheEndReportsWhatItRead) {
   EXPECT_NE(file.WriteAt(0, buffer, 1), 0u);
 }
 
-TEST(PlatformFileTest, WriteToAFullDeviceIsDiskFull) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+TEST(PlatformFileTest, WriteBeyondWhatTheFileMayTakeIsDiskFull) {
+  TempFolder root;
+  std::string path = Internal(root.path(), "limited");
+  std::string result = test::RunWithFileSizeLimit(16, [&] {
+    File file;
+    if (file.Create(path) != 0) return std::string("create failed");
+    std::vector<uint8_t> bytes(64, 1);
+    return std::to_string(file.WriteAt(0, bytes.data(), bytes.size()));
+  });
+  EXPECT_EQ(result, std::to_string(kErrorDiskFull));
+}
+
+// Releases, after a few seconds, whoever is blocked opening a FIFO for
+// reading, by opening it for writing itself: a regression then fails the
+// test instead of hanging it.
+class FifoWatchdog {
+ public:
+  explicit FifoWatchdog(std::string fifo) : fifo_(std::move(fifo)), thread_([this] { Watch(); }) {}
+  ~FifoWatchdog() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+    if (writer_ >= 0) ::close(writer_);
+  }
+  bool fired() const { return fired_; }
+
+ private:
+  void Watch() {
+    std::unique_lock lock(mutex_);
+    if (wake_.wait_for(lock, std::chrono::seconds(5), [this] { return done_; })) return;
+    fired_ = true;
+    writer_ = ::open(fifo_.c_str(), O_RDWR | O_NONBLOCK);
+  }
+
+  std::string fifo_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  std::atomic<bool> fired_ = false;
+  int writer_ = -1;
+  std::thread thread_;
+};
+
+// Storage files are regular files. A FIFO, a socket or a device in their
+// place cannot be opened (2), and opening one never blocks.
+TEST(PlatformFileTest, NodesThatAreNotRegularFilesCannotBeOpened) {
+  TempFolder root;
+  ASSERT_TRUE(testkit::MakeFifo(root / "fifo"));
+  ASSERT_TRUE(testkit::MakeSocket(root / "socket"));
+  std::vector<std::string> paths = {Internal(root.path(), "fifo"), Internal(root.path(), "socket")};
+  for (const char* device : {"/dev/null", "/dev/zero"}) {
+    if (fs::exists(device)) paths.push_back(device);
+  }
+  FifoWatchdog watchdog(root / "fifo");
+  for (const std::string& path : paths) {
+    File file;
+    EXPECT_EQ(file.Open(path, false), kErrorFileNotFound) << path;
+    EXPECT_EQ(file.Open(path, true), kErrorFileNotFound) << path;
+    EXPECT_FALSE(file.isOpen());
+    MappedFile view;
+    EXPECT_EQ(view.Open(path), kErrorFileNotFound) << path;
+  }
+  EXPECT_FALSE(watchdog.fired()) << "an open blocked on the FIFO";
+  File created;
+  EXPECT_EQ(created.Create(Internal(root.path(), "fifo")), kErrorFileNotFound);
+  EXPECT_EQ(testkit::NodeKind(root / "fifo"), "fifo");
+  EXPECT_EQ(testkit::NodeKind(root / "socket"), "socket");
+}
+
+// The descriptor of a regular file is blocking again once it is known to be one.
+TEST(PlatformFileTest, RegularFilesOpenInBlockingMode) {
+  TempFolder root;
+  Touch(root.path() / "file");
   File file;
-  ASSERT_EQ(file.Open("/dev/full", true), 0u);
-  uint8_t byte = 1;
-  EXPECT_EQ(file.WriteAt(0, &byte, 1), kErrorDiskFull);
+  ASSERT_EQ(file.Open(Internal(root.path(), "file"), false), 0u);
+  EXPECT_EQ(::fcntl(file.fd(), F_GETFL) & O_NONBLOCK, 0);
+  ASSERT_EQ(file.Create(Internal(root.path(), "new")), 0u);
+  EXPECT_EQ(::fcntl(file.fd(), F_GETFL) & O_NONBLOCK, 0);
 }
 
 TEST(PlatformFileTest, ErrnoValuesMapToTheStorageNumbers) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -72,6 +73,20 @@ TEST(SplitParameterStringTest, RefusesMissingPathsAndSurplusSegments) {
         "/g*cdn.example*s1*eu*k*extra"}) {
     EXPECT_EQ(Split(parameters), "error 87") << (parameters ? parameters : "(null)");
   }
+}
+
+// '*' is legal in folder names: a path that exists is not split, even when
+// the part before its '*' exists too.
+TEST(SplitParameterStringTest, TakesAnExistingPathWholeStarsAndAll) {
+  test::TempDir dir;
+  std::filesystem::create_directories(dir.path() / "Star*Craft" / "Data");
+  std::filesystem::create_directories(dir.path() / "Star");
+  const std::string star = dir.File("Star");
+  for (const std::string& path : {dir.File("Star*Craft"), dir.File("Star*Craft/Data")}) {
+    EXPECT_EQ(Split(path.c_str()), "\"" + path + "\" - - - -");
+  }
+  EXPECT_EQ(Split((star + "*s1").c_str()), "\"" + star + "\" - \"s1\" - -");
+  EXPECT_EQ(Split((star + "*Craft*eu").c_str()), "\"" + star + "\" - \"Craft\" \"eu\" -");
 }
 
 // The arguments record with one string field set.

@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "testkit/special_files.h"
 #include "tests/tool/test_util.h"
 
 namespace kestrine {
@@ -138,6 +140,121 @@ TEST_F(BundleWriterTest, RefusesOutputsThatCannotBeCreated) {
   }
   EXPECT_EQ(Listing(), std::vector<std::string>{"folder"});
   EXPECT_TRUE(fs::is_empty(folder_.path() / "folder"));
+}
+
+// A FIFO, socket or device at the output path is not a bundle to replace:
+// the import fails before it writes anything and the node stays as it was.
+TEST_F(BundleWriterTest, LeavesOutputsThatAreNotRegularFilesAlone) {
+  ASSERT_TRUE(testkit::MakeFifo(folder_.File("fifo")));
+  ASSERT_TRUE(testkit::MakeSocket(folder_.File("socket")));
+  std::vector<std::pair<std::string, std::string>> nodes = {{"fifo", "fifo"}, {"socket", "socket"}};
+  fs::create_symlink("fifo", folder_.path() / "link-to-fifo");
+  nodes.push_back({"link-to-fifo", "symlink"});
+  for (const auto& [name, kind] : nodes) {
+    EXPECT_EQ(test::FailureMessage([&] {
+                WriteBundle(folder_.File(name), {{"a", "b"}});
+              }),
+              "Cannot create output bundle")
+        << name;
+    EXPECT_EQ(testkit::NodeKind(folder_.File(name)), kind) << name;
+  }
+  EXPECT_EQ(testkit::NodeKind(folder_.File("fifo")), "fifo");
+  EXPECT_EQ(Listing().size(), nodes.size()) << "no temporary file stays";
+}
+
+TEST_F(BundleWriterTest, CharacterDeviceOutputStaysADevice) {
+  // A private node of /dev/null's numbers, never a device of the machine.
+  const std::string device = folder_.File("device");
+  if (!testkit::MakeCharDevice(device, 1, 3)) GTEST_SKIP() << "mknod is not permitted";
+  EXPECT_EQ(test::FailureMessage([&] {
+              WriteBundle(device, {{"a", "b"}});
+            }),
+            "Cannot create output bundle");
+  EXPECT_EQ(testkit::NodeKind(device), "char device");
+  EXPECT_EQ(Listing(), std::vector<std::string>{"device"});
+}
+
+// A link to a bundle: the bundle it names is replaced in its own folder, the
+// temporary file is made there, and the links stay links.
+TEST_F(BundleWriterTest, FollowsLinksToTheBundleTheyName) {
+  fs::create_directories(folder_.path() / "store" / "deep");
+  const fs::path target = folder_.path() / "store" / "deep" / "real.kvrn";
+  test::WriteFile(target, "previous bundle");
+  // output_ -> store/hop (relative to the output's folder) -> deep/real.kvrn
+  // (relative to store/, the hop's own folder).
+  fs::create_symlink("deep/real.kvrn", folder_.path() / "store" / "hop");
+  fs::create_symlink("store/hop", output_);
+  {
+    BundleWriter writer(output_);
+    EXPECT_EQ(fs::path(writer.temporaryPath()).parent_path(), target.parent_path());
+    writer.WriteHeader(1);
+    writer.WriteRecord("a", Bytes("new"));
+    writer.Commit();
+  }
+  std::vector<BundleRecord> read;
+  ASSERT_TRUE(test::ReadBundle(target, read));
+  EXPECT_EQ(read, (std::vector<BundleRecord>{{"a", "new"}}));
+  EXPECT_EQ(testkit::NodeKind(output_), "symlink");
+  EXPECT_EQ(fs::read_symlink(output_), "store/hop");
+  EXPECT_EQ(testkit::NodeKind(folder_.File("store/hop")), "symlink");
+  EXPECT_EQ(test::FolderListing(target.parent_path()), std::vector<std::string>{"real.kvrn"});
+  EXPECT_EQ(Listing(), (std::vector<std::string>{"out.kvrn", "store"}));
+}
+
+// A link that names nothing, or only itself, is refused: it may point into a
+// folder where nothing was meant to be written (an unmounted drive).
+TEST_F(BundleWriterTest, RefusesLinksThatNameNoFile) {
+  fs::create_symlink("missing.kvrn", output_);
+  fs::create_symlink("loop-b", folder_.path() / "loop-a");
+  fs::create_symlink("loop-a", folder_.path() / "loop-b");
+  for (const std::string& path : {output_, folder_.File("loop-a")}) {
+    EXPECT_EQ(test::FailureMessage([&] {
+                WriteBundle(path, {{"a", "b"}});
+              }),
+              "Cannot create output bundle")
+        << path;
+  }
+  EXPECT_EQ(Listing(), (std::vector<std::string>{"loop-a", "loop-b", "out.kvrn"}));
+  EXPECT_EQ(fs::read_symlink(output_), "missing.kvrn");
+}
+
+// In a shared sticky folder (such as /tmp) a link of another user is not
+// followed, as the kernel would not follow it either; one of our own is.
+TEST_F(BundleWriterTest, FollowsLinksInASharedStickyFolderOnlyWhenTheyAreOurs) {
+  const fs::path shared = folder_.path() / "shared";
+  fs::create_directory(shared);
+  fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+  test::WriteFile(folder_.File("victim"), "a file of ours");
+  fs::create_symlink(folder_.File("victim"), shared / "planted");
+  if (::lchown((shared / "planted").c_str(), ::geteuid() + 4321, ::getegid()) != 0) {
+    GTEST_SKIP() << "the link cannot be given to another user";
+  }
+  EXPECT_EQ(test::FailureMessage([&] {
+              WriteBundle((shared / "planted").string(), {{"a", "b"}});
+            }),
+            "Cannot create output bundle");
+  EXPECT_EQ(test::ReadFile(folder_.File("victim")), "a file of ours");
+
+  fs::create_symlink(folder_.File("victim"), shared / "ours");
+  WriteBundle((shared / "ours").string(), {{"a", "b"}});
+  std::vector<BundleRecord> read;
+  ASSERT_TRUE(test::ReadBundle(folder_.File("victim"), read));
+  EXPECT_EQ(read, (std::vector<BundleRecord>{{"a", "b"}}));
+}
+
+// Linux allows names of up to 255 bytes; the temporary name must not grow
+// with the output's.
+TEST_F(BundleWriterTest, WritesOutputsWithTheLongestLegalNames) {
+  for (size_t length : {250u, 255u}) {
+    const std::string path = folder_.File(std::string(length - 5, 'n') + ".kvrn");
+    test::WriteFile(path, "previous bundle");
+    WriteBundle(path, {{"a", "b"}});
+    std::vector<BundleRecord> read;
+    ASSERT_TRUE(test::ReadBundle(path, read)) << length;
+    EXPECT_EQ(read, (std::vector<BundleRecord>{{"a", "b"}}));
+    fs::remove(path);
+  }
+  EXPECT_TRUE(Listing().empty());
 }
 
 TEST_F(BundleWriterTest, ResultHasTheModeOfAnOrdinaryNewFile) {

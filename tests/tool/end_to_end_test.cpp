@@ -8,12 +8,15 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -22,6 +25,7 @@
 #include "testkit/demo_installation.h"
 #include "testkit/index_files.h"
 #include "testkit/roots.h"
+#include "testkit/special_files.h"
 #include "testkit/stream_files.h"
 #include "tests/tool/test_util.h"
 
@@ -41,9 +45,25 @@ struct ToolRun {
   std::string err;
 };
 
+// Waits for the child; kills it when it runs past `limit`, so that a tool
+// that blocks fails its test instead of hanging the suite.
+bool WaitWithin(pid_t pid, std::chrono::seconds limit, int* status) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (waitpid(pid, status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, status, 0);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
 // Runs the tool on `install`, writing `bundle`; its output goes to files
 // beside the temporary folder's other contents.
-ToolRun RunTool(const TempDir& dir, const std::string& install, const std::string& bundle) {
+ToolRun RunTool(const TempDir& dir, const std::string& install, const std::string& bundle,
+                std::chrono::seconds limit = std::chrono::seconds(300)) {
   const std::string outPath = dir.File("stdout");
   const std::string errPath = dir.File("stderr");
   posix_spawn_file_actions_t actions;
@@ -58,7 +78,8 @@ ToolRun RunTool(const TempDir& dir, const std::string& install, const std::strin
   EXPECT_EQ(posix_spawn(&pid, KESTRINE_TOOL_PATH, &actions, nullptr, argv.data(), environ), 0);
   posix_spawn_file_actions_destroy(&actions);
   int status = 0;
-  waitpid(pid, &status, 0);
+  if (!WaitWithin(pid, limit, &status))
+    ADD_FAILURE() << "the tool ran past " << limit.count() << " s";
   ToolRun run;
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   run.out = ReadFile(outPath);
@@ -166,8 +187,9 @@ enum class InstallKind { kListing, kNone, kBadSignature };
 testkit::Installation WriteGame(const std::filesystem::path& root,
                                 const std::vector<GameFile>& files, RootKind kind,
                                 InstallKind installKind = InstallKind::kListing,
-                                bool manifestsFirst = false) {
+                                const std::string& product = {}, bool manifestsFirst = false) {
   testkit::InstallationSpec layout;
+  layout.products[0].product = product;
   layout.manifestsFirst = manifestsFirst;
   testkit::PlainTextRoot plainRoot;
   testkit::InstallManifest install;
@@ -375,7 +397,7 @@ TEST(DamagedStorageTest, ArchiveCutInsideAnAssetFailsTheImport) {
   files[2].mode = 'N';
   files[2].frameChecks = false;
   testkit::Installation game =
-      WriteGame(dir.path() / "game", files, RootKind::kPlainText, InstallKind::kNone, true);
+      WriteGame(dir.path() / "game", files, RootKind::kPlainText, InstallKind::kNone, {}, true);
   const testkit::StoredBlob& marine = BlobOf(game, Encode(files[2]).ekey);
   ASSERT_EQ(marine.offset + marine.encodedSize,
             std::filesystem::file_size(ArchivePath(game, marine.archive)));
@@ -458,6 +480,97 @@ TEST(DamagedStorageTest, IndexFileCutShortFailsWith50AsTheReadmeExplains) {
   const std::string readme = ReadFile(std::string(KESTRINE_SOURCE_DIR) + "/README.md");
   EXPECT_NE(readme.find("\n| 50 | not supported | an index file"), std::string::npos);
   EXPECT_NE(readme.find("repair the installation with the launcher"), std::string::npos);
+}
+
+// ---- Special files and unusual paths ----
+
+// A FIFO where the storage has a file: the tool must not block opening it.
+struct SpecialFileCase {
+  const char* label;
+  const char* file;  // below the installation
+  std::string error;
+};
+
+void PrintTo(const SpecialFileCase& c, std::ostream* os) {
+  *os << c.label;
+}
+
+class EndToEndSpecialFileTest : public ::testing::TestWithParam<SpecialFileCase> {};
+
+TEST_P(EndToEndSpecialFileTest, FifoInPlaceOfAStorageFileFailsWithoutBlocking) {
+  const SpecialFileCase& c = GetParam();
+  TempDir dir;
+  WriteGame(dir.path() / "game", SmallGame(), RootKind::kPlainText);
+  const std::filesystem::path fifo = dir.path() / "game" / c.file;
+  ASSERT_TRUE(std::filesystem::remove(fifo)) << fifo;
+  ASSERT_TRUE(testkit::MakeFifo(fifo.string()));
+  test::WriteFile(dir.File("out.kvrn"), "the bundle of an earlier run");
+
+  ToolRun run = RunTool(dir, dir.File("game"), dir.File("out.kvrn"), std::chrono::seconds(10));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "Asset import failed: " + c.error + "\n");
+  EXPECT_EQ(ReadFile(dir.File("out.kvrn")), "the bundle of an earlier run");
+  EXPECT_EQ(testkit::NodeKind(fifo.string()), "fifo");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, EndToEndSpecialFileTest,
+    ::testing::Values(SpecialFileCase{"BuildInfo", ".build.info", kOpenFailed + "2"},
+                      SpecialFileCase{"FirstIndexFile", "Data/data/0000000001.idx",
+                                      kOpenFailed + "2"},
+                      SpecialFileCase{"DataArchive", "Data/data/data.000", kOpenFailed + "2"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// An output that is not a regular file is not replaced by the bundle.
+TEST(EndToEndOutputTest, OutputThatIsNotARegularFileIsLeftAlone) {
+  TempDir dir;
+  WriteGame(dir.path() / "game", SmallGame(), RootKind::kPlainText);
+  ASSERT_TRUE(testkit::MakeFifo(dir.File("fifo")));
+  std::vector<std::pair<std::string, std::string>> outputs = {{"fifo", "fifo"}};
+  // A private node of /dev/null's numbers, never a device of the machine.
+  if (testkit::MakeCharDevice(dir.File("device"), 1, 3)) {
+    outputs.push_back({"device", "char device"});
+  }
+  for (const auto& [name, kind] : outputs) {
+    ToolRun run = RunTool(dir, dir.File("game"), dir.File(name), std::chrono::seconds(10));
+    EXPECT_EQ(run.exitCode, 1) << name;
+    EXPECT_EQ(run.err, "Asset import failed: Cannot create output bundle\n") << name;
+    EXPECT_EQ(testkit::NodeKind(dir.File(name)), kind);
+  }
+  EXPECT_EQ(FolderListing(dir.path()).size(), outputs.size() + 1) << "no temporary file stays";
+}
+
+// A folder whose name holds '*' is an installation like any other; only a
+// path that does not exist is split into a folder and a product.
+TEST(EndToEndPathTest, StarInAnExistingPathIsPartOfTheName) {
+  TempDir dir;
+  const std::vector<uint8_t> table = SoundTable({});
+  const std::vector<uint8_t> starCraftUnit = testkit::DataLikeBytes(3000, 7);
+  const std::vector<uint8_t> starUnit = testkit::DataLikeBytes(2000, 8);
+  WriteGame(dir.path() / "Star", {{"arr\\sfxdata.tbl", table}, {"unit\\star.grp", starUnit}},
+            RootKind::kPlainText, InstallKind::kListing, "Craft");
+  const std::vector<DemoRecord> expectedStar = {
+      {"arr/sfxdata.tbl", static_cast<uint32_t>(table.size()), table},
+      {"unit/star.grp", static_cast<uint32_t>(starUnit.size()), starUnit}};
+
+  // "Star*Craft" does not exist: the folder "Star", product "Craft".
+  ToolRun run = RunTool(dir, dir.File("Star*Craft"), dir.File("star.kvrn"));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(ReadFile(dir.File("star.kvrn")) == Text(testkit::BundleBytes(expectedStar)));
+
+  WriteGame(dir.path() / "Star*Craft",
+            {{"arr\\sfxdata.tbl", table}, {"unit\\starcraft.grp", starCraftUnit}},
+            RootKind::kPlainText);
+  const std::vector<DemoRecord> expectedStarCraft = {
+      {"arr/sfxdata.tbl", static_cast<uint32_t>(table.size()), table},
+      {"unit/starcraft.grp", static_cast<uint32_t>(starCraftUnit.size()), starCraftUnit}};
+  for (const char* path : {"Star*Craft", "Star*Craft/Data"}) {
+    run = RunTool(dir, dir.File(path), dir.File("starcraft.kvrn"));
+    EXPECT_EQ(run.exitCode, 0) << path << ": " << run.err;
+    EXPECT_TRUE(ReadFile(dir.File("starcraft.kvrn")) ==
+                Text(testkit::BundleBytes(expectedStarCraft)))
+        << path << " imported another installation";
+  }
 }
 
 }  // namespace
