@@ -8,6 +8,15 @@
 
 namespace kestrine::testkit {
 
+std::string AssetNameOf(const std::string& storageName) {
+  std::string name = storageName;
+  for (char& c : name) {
+    if (c == '\\') c = '/';
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
+  }
+  return name.starts_with("sd/") ? name.substr(3) : name;
+}
+
 namespace {
 
 constexpr size_t kFrameSize = 64 * 1024;
@@ -73,17 +82,6 @@ std::string UpperCase(std::string text) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
   }
   return text;
-}
-
-// The bundle name of a storage name: lower case, "/" separators, one leading
-// "sd/" folder dropped.
-std::string AssetNameOf(const std::string& storageName) {
-  std::string name = storageName;
-  for (char& c : name) {
-    if (c == '\\') c = '/';
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
-  }
-  return name.starts_with("sd/") ? name.substr(3) : name;
 }
 
 class DemoBuilder {

@@ -67,6 +67,10 @@ StoredFile EncodeDemoContent(std::vector<uint8_t> content, bool incompressible, 
 void AddNamedFile(InstallationSpec& layout, PlainTextRoot& root, const std::string& storageName,
                   const StoredFile& file);
 
+// The bundle name of a storage name: lower case, "/" separators, one leading
+// "sd/" folder dropped.
+std::string AssetNameOf(const std::string& storageName);
+
 // A sound table naming `names`, each zero-terminated, in order.
 std::vector<uint8_t> SoundTableNaming(std::span<const std::string> names);
 

@@ -5,6 +5,7 @@
 
 #include "testkit/blte.h"
 #include "testkit/build_files.h"
+#include "testkit/demo_installation.h"
 #include "testkit/manifests.h"
 #include "testkit/roots.h"
 #include "testkit/stream_files.h"
@@ -91,16 +92,6 @@ testkit::DownloadManifest DownloadListing(const std::vector<testkit::EncodedFile
   return download;
 }
 
-// The bundle name: lower case, "/" separators, the leading "sd/" dropped.
-std::string AssetNameOf(const std::string& storageName) {
-  std::string name = storageName;
-  for (char& c : name) {
-    if (c == '\\') c = '/';
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
-  }
-  return name.starts_with("sd/") ? name.substr(3) : name;
-}
-
 // The root as stored: plain frames of 4 KiB, the first without an MD5 in
 // its table, so that its content key alone covers those bytes. The
 // configuration names it and the ENCODING manifest lists it.
@@ -131,7 +122,7 @@ DamageGame WriteDamageGame(const std::filesystem::path& root) {
     game.assetNames[stored.ekey] = asset.name;
     if (!asset.kept) continue;
     const auto size = static_cast<uint32_t>(asset.content.size());
-    game.records.push_back({AssetNameOf(asset.name), size, std::move(asset.content)});
+    game.records.push_back({testkit::AssetNameOf(asset.name), size, std::move(asset.content)});
   }
   AddUnstoredNames(plainRoot, 60, 60);
   layout.download = DownloadListing(layout.files);
