@@ -29,6 +29,12 @@ uint32_t Finish(std::span<uint8_t> out, size_t count, size_t* produced, uint32_t
   return error;
 }
 
+// zlib runs out of memory for its state or its window: not a fault of the
+// frame.
+uint32_t InflateError(int zlibResult) {
+  return zlibResult == Z_MEM_ERROR ? kErrorNotEnoughMemory : kErrorFileCorrupt;
+}
+
 // True when libdeflate alone gives the result zlib would give.
 bool InflateWithLibdeflate(std::span<const uint8_t> in, std::span<uint8_t> out) {
   libdeflate_decompressor* decompressor = ThreadDecompressor();
@@ -49,12 +55,13 @@ uint32_t InflateWithZlib(std::span<const uint8_t> in, std::span<uint8_t> out, si
   stream.avail_in = static_cast<uInt>(in.size());
   stream.next_out = out.empty() ? &noRoom : out.data();
   stream.avail_out = static_cast<uInt>(out.size());
-  if (inflateInit(&stream) != Z_OK) return Finish(out, 0, produced, kErrorFileCorrupt);
-  int result = inflate(&stream, Z_NO_FLUSH);
+  int result = inflateInit(&stream);
+  if (result != Z_OK) return Finish(out, 0, produced, InflateError(result));
+  result = inflate(&stream, Z_NO_FLUSH);
   size_t count = stream.total_out;
   inflateEnd(&stream);
   bool ok = result == Z_OK || result == Z_STREAM_END;
-  return Finish(out, count, produced, ok ? kErrorSuccess : kErrorFileCorrupt);
+  return Finish(out, count, produced, ok ? kErrorSuccess : InflateError(result));
 }
 
 uint32_t InflateFrame(std::span<const uint8_t> in, std::span<uint8_t> out, size_t* produced) {
