@@ -118,7 +118,9 @@ uint32_t LoadBuildInformation(TCascStorage& storage) {
       return LoadBuildInfo(storage, storage.buildFile);
     case BUILD_CONFIG: {
       WholeFile file;
-      if (ReadWholeFile(storage.buildFile, file) != kErrorSuccess) return kErrorFileNotFound;
+      if (uint32_t error = ReadWholeFile(storage.buildFile, file)) {
+        return error == kErrorNotEnoughMemory ? error : kErrorFileNotFound;
+      }
       return ParseBuildConfig(storage, file.bytes);
     }
     default:  // online storages are not supported by this build

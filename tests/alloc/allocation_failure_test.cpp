@@ -40,6 +40,7 @@ struct Session {
   const char* failedCall = "";      // empty when the session completed
   uint32_t error = 0;               // the failed call's error
   const char* allocationCall = "";  // the call in which the chosen allocation failed
+  const char* currentCall = "";     // the call last started
   bool escaped = false;             // an exception came through the API
 };
 
@@ -52,6 +53,7 @@ class SessionRunner {
   template <typename Call>
   bool Run(const char* name, Call&& call) {
     const bool failedBefore = ChosenAllocationFailed();
+    session_.currentCall = name;
     SetCascError(kErrorSuccess);
     const bool succeeded = call();
     if (!failedBefore && ChosenAllocationFailed()) session_.allocationCall = name;
@@ -150,18 +152,38 @@ Session RunSession(const std::string& path, uint64_t failAt, uint64_t* allocatio
     }
   } catch (...) {
     session.escaped = true;
+    session.failedCall = session.currentCall;
+    if (ChosenAllocationFailed() && session.allocationCall[0] == '\0') {
+      session.allocationCall = session.currentCall;
+    }
   }
   const uint64_t count = StopCounting();
   if (allocations != nullptr) *allocations = count;
   return session;
 }
 
+// The installations swept: how the storage is marked and where its names
+// come from.
+struct Variant {
+  const char* name;
+  BuildFileKind kind;
+  bool rootNoLoaderTakes;  // the INSTALL manifest stands in for the root
+};
+
+const Variant kVariants[] = {
+    {"BuildInfoPlainTextRoot", BUILD_INFO, false},
+    {"BuildDbPlainTextRoot", BUILD_DB, false},
+    {"BuildInfoInstallRoot", BUILD_INFO, true},
+};
+
 // A small installation with every kind of manifest and of file encoding the
-// reader meets: a plain-text root, ENCODING, DOWNLOAD and INSTALL manifests,
-// single-frame files with and without a frame table, and a file of several
-// compressed frames.
-testkit::Installation WriteSmallInstallation(const std::filesystem::path& root) {
+// reader meets: ENCODING, DOWNLOAD and INSTALL manifests, a root, single-frame
+// files with and without a frame table, and a file of several compressed
+// frames.
+testkit::Installation WriteSmallInstallation(const std::filesystem::path& root,
+                                             const Variant& variant) {
   testkit::InstallationSpec layout;
+  layout.kind = variant.kind;
   testkit::PlainTextRoot names;
   testkit::InstallManifest install;
   const char* storageNames[] = {"SD/Arr/Units.dat", "SD\\Unit\\Marine.grp", "Music/Title.wav"};
@@ -179,7 +201,8 @@ testkit::Installation WriteSmallInstallation(const std::filesystem::path& root) 
   layout.buildConfig = {
       {"install", testkit::KeyText(installFile.ckey) + " " + testkit::KeyText(installFile.ekey)}};
   layout.download = testkit::DownloadManifest{};
-  layout.rootFile = testkit::WritePlainTextRoot(names);
+  layout.rootFile = variant.rootNoLoaderTakes ? std::vector<uint8_t>(40, 'x')
+                                              : testkit::WritePlainTextRoot(names);
   return testkit::WriteInstallation(root, layout);
 }
 
@@ -197,9 +220,11 @@ const char* Fault(const Session& run, const Session& clean) {
   return nullptr;
 }
 
-TEST(AllocationFailureTest, EveryAllocationOfASessionFailsCleanly) {
+class AllocationFailureTest : public ::testing::TestWithParam<Variant> {};
+
+TEST_P(AllocationFailureTest, EveryAllocationOfASessionFailsCleanly) {
   testkit::TempFolder temp;
-  const std::string path = WriteSmallInstallation(temp.path() / "game").root.string();
+  const std::string path = WriteSmallInstallation(temp.path() / "game", GetParam()).root.string();
 
   // Once for the caches that live as long as the thread, once to count and
   // to see that a session leaves no block behind, once to keep.
@@ -247,6 +272,11 @@ TEST(AllocationFailureTest, EveryAllocationOfASessionFailsCleanly) {
               static_cast<unsigned long long>(total), seconds);
   for (const std::string& fault : faults) ADD_FAILURE() << fault;
 }
+
+INSTANTIATE_TEST_SUITE_P(Installations, AllocationFailureTest, ::testing::ValuesIn(kVariants),
+                         [](const ::testing::TestParamInfo<Variant>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace kestrine
