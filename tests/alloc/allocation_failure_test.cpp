@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -169,6 +170,10 @@ struct Variant {
   BuildFileKind kind;
   bool rootNoLoaderTakes;  // the INSTALL manifest stands in for the root
 };
+
+void PrintTo(const Variant& variant, std::ostream* out) {
+  *out << variant.name;
+}
 
 const Variant kVariants[] = {
     {"BuildInfoPlainTextRoot", BUILD_INFO, false},
