@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -53,19 +54,25 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// A listing open from opendir() to closedir(), on every way out (a callback
+// or a copy may throw while it is open).
+struct DirectoryCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using DirectoryPtr = std::unique_ptr<DIR, DirectoryCloser>;
+
 // The entry of `folder` equal to `name` but for case. Of several, the
 // smallest in byte order, so that the choice does not depend on the order
 // the file system lists them in.
 std::optional<std::string> FindIgnoringCase(const std::string& folder, std::string_view name) {
-  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  DirectoryPtr dir(::opendir(folder.empty() ? "." : folder.c_str()));
   if (dir == nullptr) return std::nullopt;
   std::optional<std::string> best;
-  while (const dirent* entry = ::readdir(dir)) {
+  while (const dirent* entry = ::readdir(dir.get())) {
     std::string_view candidate(entry->d_name);
     if (!EqualIgnoringCase(candidate, name)) continue;
     if (!best || candidate < *best) best = std::string(candidate);
   }
-  ::closedir(dir);
   return best;
 }
 
@@ -175,11 +182,11 @@ uint32_t ListDirectory(
     std::string_view internalPath,
     const std::function<bool(std::string_view name, bool isDirectory)>& onEntry) {
   std::string folder = ResolvePath(internalPath);
-  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  DirectoryPtr dir(::opendir(folder.empty() ? "." : folder.c_str()));
   if (dir == nullptr) {
     return (errno == ENOENT || errno == ENOTDIR) ? kErrorPathNotFound : ErrorFromErrno(errno);
   }
-  while (const dirent* entry = ::readdir(dir)) {
+  while (const dirent* entry = ::readdir(dir.get())) {
     std::string_view name(entry->d_name);
     if (name == "." || name == "..") continue;
     bool isDirectory = entry->d_type == DT_DIR;
@@ -189,7 +196,6 @@ uint32_t ListDirectory(
     }
     if (!onEntry(name, isDirectory)) break;
   }
-  ::closedir(dir);
   return kErrorSuccess;
 }
 

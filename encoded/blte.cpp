@@ -18,6 +18,12 @@ constexpr uint8_t kFrameTableFlags = 0x0F;
 constexpr uint32_t kBlteSignature = 0x424C5445;  // "BLTE"
 constexpr uint32_t kBlteMinimumAfterHeader = kArchiveHeaderSize + 8;
 
+// Why an archive stream did not open: a missing archive is a missing file,
+// but running out of memory stays what it is.
+uint32_t ArchiveOpenError() {
+  return GetCascError() == kErrorNotEnoughMemory ? kErrorNotEnoughMemory : kErrorFileNotFound;
+}
+
 uint32_t OpenDataSource(TCascFile& file, TFileSpan& span, const ContentEntry& entry) {
   if (span.stream != nullptr) return kErrorSuccess;
   TCascStorage& storage = *file.storage;
@@ -26,10 +32,10 @@ uint32_t OpenDataSource(TCascFile& file, TFileSpan& span, const ContentEntry& en
       span.ownStream = OpenOwnArchiveStream(storage, span.archiveIndex);
       file.flags |= FF_OWN_STREAMS;
       span.stream = span.ownStream.get();
-      return span.stream != nullptr ? kErrorSuccess : kErrorFileNotFound;
+      return span.stream != nullptr ? kErrorSuccess : ArchiveOpenError();
     }
     span.stream = SharedArchiveStream(storage, span.archiveIndex);
-    if (span.stream != nullptr) return kErrorSuccess;
+    return span.stream != nullptr ? kErrorSuccess : ArchiveOpenError();
   }
   // Encoded files fetched from content servers are not in this build, so an
   // online open file finds no source either.

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 
+#include "common/api_boundary.h"
 #include "common/errors.h"
 #include "storage/storage.h"
 
@@ -46,12 +47,14 @@ void FillKnownDecryptionKeys(TCascStorage& storage) {
 
 // Adding keys while files of the storage are read on other threads is not
 // supported: readers look keys up without the lock.
-bool AddDecryptionKey(StorageHandle handle, uint64_t keyName, const uint8_t key[16]) {
+bool AddDecryptionKey(StorageHandle handle, uint64_t keyName, const uint8_t key[16]) try {
   TCascStorage* storage = StorageFromHandle(handle);
   if (storage == nullptr || key == nullptr) return FailWith(kErrorInvalidParameter);
   std::lock_guard<std::mutex> guard(storage->lock);
   KeyTableOf(*storage).Add(keyName, std::span<const uint8_t, 16>(key, 16));
   return true;
+} catch (...) {
+  return FailFromException(false);
 }
 
 }  // namespace kestrine

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/raw_allocation.h"
 #include "kestrine.h"
 
 namespace kestrine {
@@ -16,9 +17,11 @@ struct DecompressorDeleter {
   void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
 
+// Made on first use; a thread that could not have one once tries again
+// rather than falling back to zlib for good.
 libdeflate_decompressor* ThreadDecompressor() {
-  thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
-      libdeflate_alloc_decompressor());
+  thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor;
+  if (!decompressor) decompressor.reset(libdeflate_alloc_decompressor());
   return decompressor.get();
 }
 
@@ -27,6 +30,21 @@ uint32_t Finish(std::span<uint8_t> out, size_t count, size_t* produced, uint32_t
   if (out.size() > count) std::memset(out.data() + count, 0, out.size() - count);
   if (produced != nullptr) *produced = count;
   return error;
+}
+
+// zlib takes its state and window through the library's raw allocations.
+voidpf ZlibAllocate(voidpf, uInt items, uInt size) {
+  return AllocateZeroed(items, size);
+}
+
+void ZlibFree(voidpf, voidpf block) {
+  FreeAllocation(block);
+}
+
+// zlib runs out of memory for its state or its window: not a fault of the
+// frame.
+uint32_t InflateError(int zlibResult) {
+  return zlibResult == Z_MEM_ERROR ? kErrorNotEnoughMemory : kErrorFileCorrupt;
 }
 
 // True when libdeflate alone gives the result zlib would give.
@@ -45,16 +63,19 @@ bool InflateWithLibdeflate(std::span<const uint8_t> in, std::span<uint8_t> out) 
 uint32_t InflateWithZlib(std::span<const uint8_t> in, std::span<uint8_t> out, size_t* produced) {
   uint8_t noRoom = 0;  // zlib refuses a null output pointer even for no room
   z_stream stream{};
+  stream.zalloc = ZlibAllocate;
+  stream.zfree = ZlibFree;
   stream.next_in = const_cast<Bytef*>(in.data());
   stream.avail_in = static_cast<uInt>(in.size());
   stream.next_out = out.empty() ? &noRoom : out.data();
   stream.avail_out = static_cast<uInt>(out.size());
-  if (inflateInit(&stream) != Z_OK) return Finish(out, 0, produced, kErrorFileCorrupt);
-  int result = inflate(&stream, Z_NO_FLUSH);
+  int result = inflateInit(&stream);
+  if (result != Z_OK) return Finish(out, 0, produced, InflateError(result));
+  result = inflate(&stream, Z_NO_FLUSH);
   size_t count = stream.total_out;
   inflateEnd(&stream);
   bool ok = result == Z_OK || result == Z_STREAM_END;
-  return Finish(out, count, produced, ok ? kErrorSuccess : kErrorFileCorrupt);
+  return Finish(out, count, produced, ok ? kErrorSuccess : InflateError(result));
 }
 
 uint32_t InflateFrame(std::span<const uint8_t> in, std::span<uint8_t> out, size_t* produced) {

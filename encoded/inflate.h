@@ -16,8 +16,9 @@
 
 namespace kestrine {
 
-// One zlib inflate call over `in` into `out`. Returns 0 or 1392 (damaged
-// stream, or zlib could not start). `produced` is the byte count written
+// One zlib inflate call over `in` into `out`. Returns 0, 1392 (damaged
+// stream, or zlib could not start) or 8 (zlib's state or window could not
+// be allocated). `produced` is the byte count written
 // (0 on failure); every byte of `out` behind it is set to zero.
 [[nodiscard]] uint32_t InflateWithZlib(std::span<const uint8_t> in, std::span<uint8_t> out,
                                        size_t* produced = nullptr);

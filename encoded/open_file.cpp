@@ -6,6 +6,7 @@
 #include <functional>
 #include <new>
 
+#include "common/api_boundary.h"
 #include "common/errors.h"
 #include "common/handle.h"
 #include "encoded/decode_frame.h"
@@ -308,7 +309,7 @@ bool PageBuffer::Reserve(size_t size) {
   Release();
   const size_t rounded = std::max<size_t>((size + kPageSize - 1) / kPageSize, 1) * kPageSize;
   if (rounded < size) return false;
-  block_.reset(static_cast<uint8_t*>(std::aligned_alloc(kPageSize, rounded)));
+  block_.reset(static_cast<uint8_t*>(AllocateAligned(kPageSize, rounded)));
   if (!block_) return false;
   capacity_ = rounded;
   return true;
@@ -382,7 +383,7 @@ bool ParseFileDataIdName(const char* name, uint32_t* fileDataId) {
   return false;
 }
 
-bool OpenFileByName(StorageHandle handle, const char* name, FileHandle* file) {
+bool OpenFileByName(StorageHandle handle, const char* name, FileHandle* file) try {
   TCascStorage* storage = StorageFromHandle(handle);
   if (storage == nullptr) return FailWith(kErrorInvalidHandle);
   if (name == nullptr || name[0] == '\0' || file == nullptr) {
@@ -396,9 +397,11 @@ bool OpenFileByName(StorageHandle handle, const char* name, FileHandle* file) {
   }
   *file = opened;
   return true;
+} catch (...) {
+  return FailFromException(false);
 }
 
-uint32_t GetFileContentSize(FileHandle handle, uint64_t* contentSize) {
+uint32_t GetFileContentSize(FileHandle handle, uint64_t* contentSize) try {
   TCascFile* file = FileFromHandle(handle);
   if (file == nullptr) return kErrorInvalidHandle;
   if (contentSize == nullptr) return kErrorInvalidParameter;
@@ -407,13 +410,17 @@ uint32_t GetFileContentSize(FileHandle handle, uint64_t* contentSize) {
   }
   *contentSize = file->contentSize;
   return kErrorSuccess;
+} catch (...) {
+  return ErrorFromException();
 }
 
-bool ReadOpenFile(FileHandle handle, void* buffer, uint32_t bytesToRead, uint32_t* bytesRead) {
+bool ReadOpenFile(FileHandle handle, void* buffer, uint32_t bytesToRead, uint32_t* bytesRead) try {
   TCascFile* file = FileFromHandle(handle);
   if (file == nullptr) return Fail(bytesRead, kErrorInvalidHandle);
   if (buffer == nullptr) return Fail(bytesRead, kErrorInvalidParameter);
   return ReadFile(*file, static_cast<uint8_t*>(buffer), bytesToRead, bytesRead);
+} catch (...) {
+  return Fail(bytesRead, ErrorFromException());
 }
 
 bool GetFileContentKey(FileHandle handle, uint8_t ckey[16]) {
@@ -427,11 +434,13 @@ bool GetFileContentKey(FileHandle handle, uint8_t ckey[16]) {
   return true;
 }
 
-bool CloseFile(FileHandle handle) {
+bool CloseFile(FileHandle handle) try {
   TCascFile* file = FileFromHandle(handle);
   if (file == nullptr) return FailWith(kErrorInvalidHandle);
   delete file;
   return true;
+} catch (...) {
+  return FailFromException(false);
 }
 
 }  // namespace kestrine

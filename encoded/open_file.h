@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/raw_allocation.h"
 #include "encoded/blte.h"
 #include "kestrine.h"
 #include "storage/content_entry.h"
@@ -48,10 +49,7 @@ class PageBuffer {
   }
 
  private:
-  struct FreeDeleter {
-    void operator()(uint8_t* block) const { std::free(block); }
-  };
-  std::unique_ptr<uint8_t, FreeDeleter> block_;
+  std::unique_ptr<uint8_t, RawAllocationDeleter> block_;
   size_t capacity_ = 0;
 };
 

@@ -118,8 +118,9 @@ uint32_t DispatchRoot(TCascStorage& storage, std::span<const uint8_t> data, uint
   return result;
 }
 
-void NameManifests(TCascStorage& storage) {
-  if (!storage.root) return;
+// A name the tree cannot take: its nodes could not be allocated.
+uint32_t NameManifests(TCascStorage& storage) {
+  if (!storage.root) return kErrorSuccess;
   for (const NamedManifest& manifest : kNamedManifests) {
     const ContentEntry& record = storage.*manifest.entry;
     if ((record.flags & EF_CKEY) == 0) continue;
@@ -131,9 +132,12 @@ void NameManifests(TCascStorage& storage) {
       flags |= EF_REMOTE_ARCHIVE;
     }
     if (entry == nullptr) continue;
-    (void)storage.root->InsertName(manifest.name, entry);
+    if (storage.root->InsertName(manifest.name, entry) != kErrorSuccess) {
+      return kErrorNotEnoughMemory;
+    }
     entry->flags |= flags;
   }
+  return kErrorSuccess;
 }
 
 uint32_t LoadRootStep(TCascStorage& storage) {
@@ -155,8 +159,7 @@ uint32_t LoadRootStep(TCascStorage& storage, const StoredFileReader& read) {
   }
   if (result != kErrorSuccess) return result;
   if (storage.kind == BUILD_CONFIG) storage.entriesAtEnd = storage.contents.size();
-  NameManifests(storage);
-  return kErrorSuccess;
+  return NameManifests(storage);
 }
 
 }  // namespace kestrine

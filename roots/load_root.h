@@ -30,7 +30,8 @@ using StoredFileReader =
 
 // Enters "ENCODING", "DOWNLOAD", "INSTALL", "PATCH", "ROOT" and "SIZE" into
 // the root handler for each of those manifests that the storage holds, and
-// marks their entries EF_MANIFEST.
-void NameManifests(TCascStorage& storage);
+// marks their entries EF_MANIFEST. Returns 0, or 8 when the tree could not
+// take a name.
+[[nodiscard]] uint32_t NameManifests(TCascStorage& storage);
 
 }  // namespace kestrine

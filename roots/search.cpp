@@ -7,6 +7,7 @@
 #include <new>
 #include <span>
 
+#include "common/api_boundary.h"
 #include "common/errors.h"
 #include "common/handle.h"
 #include "roots/root_handler.h"
@@ -166,21 +167,15 @@ void FillSearchResult(TCascStorage& storage, const ContentEntry& entry, SearchRe
 
 // A null mask is the mask that matches everything.
 SearchHandle SearchFirst(StorageHandle storageHandle, const char* mask, SearchResult* result,
-                         const char* listFile) {
+                         const char* listFile) try {
   TCascStorage* storage = StorageFromHandle(storageHandle);
   if (storage == nullptr || result == nullptr) {
     SetCascError(kErrorInvalidParameter);
     return nullptr;
   }
-  std::unique_ptr<TCascSearch> search;
-  try {
-    search = std::make_unique<TCascSearch>();
-    search->mask = mask != nullptr ? mask : "*";
-    if (listFile != nullptr) search->listFilePath = listFile;
-  } catch (const std::bad_alloc&) {
-    SetCascError(kErrorNotEnoughMemory);
-    return nullptr;
-  }
+  auto search = std::make_unique<TCascSearch>();
+  search->mask = mask != nullptr ? mask : "*";
+  if (listFile != nullptr) search->listFilePath = listFile;
   search->storage = AcquireStorage(storage);
   std::memset(result, 0, sizeof *result);
   if (!SearchStep(*search, *result)) {
@@ -188,19 +183,25 @@ SearchHandle SearchFirst(StorageHandle storageHandle, const char* mask, SearchRe
     return nullptr;  // the handle goes, and its storage reference with it
   }
   return search.release();
+} catch (...) {
+  return FailFromException<SearchHandle>(nullptr);
 }
 
-bool SearchNext(SearchHandle handle, SearchResult* result) {
+bool SearchNext(SearchHandle handle, SearchResult* result) try {
   TCascSearch* search = SearchFromHandle(handle);
   if (search == nullptr || result == nullptr) return FailWith(kErrorInvalidParameter);
   return SearchStep(*search, *result);
+} catch (...) {
+  return FailFromException(false);
 }
 
-bool SearchClose(SearchHandle handle) {
+bool SearchClose(SearchHandle handle) try {
   TCascSearch* search = SearchFromHandle(handle);
   if (search == nullptr) return FailWith(kErrorInvalidParameter);
   delete search;
   return true;
+} catch (...) {
+  return FailFromException(false);
 }
 
 }  // namespace kestrine

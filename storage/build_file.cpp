@@ -7,6 +7,7 @@
 #include <cctype>
 #include <climits>
 
+#include "common/errors.h"
 #include "common/path_builder.h"
 #include "encoded/stream.h"
 
@@ -43,9 +44,12 @@ bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) {
   });
 }
 
-bool CanOpenForReading(std::string_view path) {
+// 0 when the file opens for reading; 8 when memory ran out trying, which
+// must not read as "no build file here" and send the search further up.
+uint32_t TryOpenForReading(std::string_view path) {
   StreamPtr stream(OpenLocalStream(path, SF_READONLY));
-  return stream != nullptr;
+  if (stream != nullptr) return kErrorSuccess;
+  return GetCascError() == kErrorNotEnoughMemory ? kErrorNotEnoughMemory : kErrorFileNotFound;
 }
 
 std::string_view StripTrailingSeparators(std::string_view path) {
@@ -58,7 +62,11 @@ std::string_view StripTrailingSeparators(std::string_view path) {
 uint32_t FindBuildFile(std::string_view path, BuildFileInfo& info) {
   if (path.size() < kShortestBuildFilePath) return kErrorFileNotFound;
   for (const BuildFileName& candidate : kBuildFileNames) {
-    if (!EndsWithIgnoringCase(path, candidate.name) || !CanOpenForReading(path)) continue;
+    if (!EndsWithIgnoringCase(path, candidate.name)) continue;
+    if (uint32_t error = TryOpenForReading(path)) {
+      if (error == kErrorNotEnoughMemory) return error;
+      continue;
+    }
     info.path = std::string(path);
     size_t separator = info.path.find_last_of("\\/");
     info.fileNameOffset = separator == std::string::npos ? 0 : separator + 1;
@@ -69,12 +77,13 @@ uint32_t FindBuildFile(std::string_view path, BuildFileInfo& info) {
 }
 
 uint32_t FindBuildFileAbove(std::string_view localPath, BuildFileInfo& info) {
-  if (FindBuildFile(localPath, info) == kErrorSuccess) return kErrorSuccess;
+  uint32_t result = FindBuildFile(localPath, info);
+  if (result != kErrorFileNotFound) return result;
   std::string folder(StripTrailingSeparators(localPath));
   for (;;) {
     for (const BuildFileName& candidate : kBuildFileNames) {
-      std::string path = CombinePath({folder, candidate.name});
-      if (FindBuildFile(path, info) == kErrorSuccess) return kErrorSuccess;
+      result = FindBuildFile(CombinePath({folder, candidate.name}), info);
+      if (result != kErrorFileNotFound) return result;
     }
     size_t separator = folder.find_last_of("\\/");
     if (separator == std::string::npos || separator == 0) return kErrorFileNotFound;

@@ -18,12 +18,14 @@ struct BuildFileInfo {
 
 // Recognises `path` as a build file by its end (case-insensitive):
 // ".build.info", ".build.db", "data\.build.config", "versions", in that order;
-// a match counts only when the file can be opened for reading. Returns 0 or
-// kErrorFileNotFound.
+// a match counts only when the file can be opened for reading. Returns 0,
+// kErrorFileNotFound, or kErrorNotEnoughMemory when trying to open it ran
+// out of memory.
 [[nodiscard]] uint32_t FindBuildFile(std::string_view path, BuildFileInfo& info);
 
 // Tries `localPath` itself, then each folder from it upwards joined with the
-// four build file names. Returns 0 or kErrorFileNotFound.
+// four build file names. Returns 0 or kErrorFileNotFound; an allocation
+// failure stops the walk with kErrorNotEnoughMemory.
 [[nodiscard]] uint32_t FindBuildFileAbove(std::string_view localPath, BuildFileInfo& info);
 
 // `path` with '/' turned into '\', made absolute against the working folder.

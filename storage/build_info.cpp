@@ -192,7 +192,9 @@ uint32_t ApplyBuildInfo(TCascStorage& storage, const TextTable& table) {
 
 uint32_t LoadBuildDb(TCascStorage& storage, const std::string& path) {
   std::vector<char> text;
-  if (ReadTableFile(path, text) != kErrorSuccess) return kErrorBadFormat;
+  if (uint32_t error = ReadTableFile(path, text)) {
+    return error == kErrorNotEnoughMemory ? error : kErrorBadFormat;
+  }
   TextTable table;
   (void)table.Load({text.data(), text.size()}, false, true);
   return ApplyBuildDb(storage, table);

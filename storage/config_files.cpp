@@ -350,7 +350,9 @@ uint32_t LoadKeyedConfig(TCascStorage& storage, const KeyList& key, ConfigParser
   if (path.empty()) return kErrorFileNotFound;
 
   WholeFile file;
-  if (ReadWholeLocalFile(path, file) != kErrorSuccess) return kErrorFileNotFound;
+  if (uint32_t error = ReadWholeLocalFile(path, file)) {
+    return error == kErrorNotEnoughMemory ? error : kErrorFileNotFound;
+  }
   if (!IsZeroKey(key[0]) && ComputeMd5(file.bytes) != key[0]) return kErrorFileCorrupt;
   return parser(storage, file.bytes);
 }

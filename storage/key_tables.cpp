@@ -23,9 +23,12 @@ uint32_t HashOfKey(const uint8_t* key) {
   return uint32_t{key[0]} | uint32_t{key[1]} << 8 | uint32_t{key[2]} << 16 | uint32_t{key[3]} << 24;
 }
 
+// The tables take their memory zero-filled from calloc, so that pages of a
+// generously sized table that are never used are never touched either.
 template <typename T>
-std::unique_ptr<T[], CallocDeleter> AllocateZeroed(size_t count) {
-  return std::unique_ptr<T[], CallocDeleter>(static_cast<T*>(std::calloc(count, sizeof(T))));
+std::unique_ptr<T[], RawAllocationDeleter> AllocateZeroedArray(size_t count) {
+  return std::unique_ptr<T[], RawAllocationDeleter>(
+      static_cast<T*>(AllocateZeroed(count, sizeof(T))));
 }
 
 }  // namespace
@@ -42,7 +45,7 @@ bool EntryKeyMap::Create(size_t minimumCapacity, size_t keyOffsetInEntry, size_t
   keyLength_ = keyLength;
   count_ = 0;
   bucketCount_ = HashBucketCount(minimumCapacity);
-  buckets_ = AllocateZeroed<ContentEntry*>(bucketCount_);
+  buckets_ = AllocateZeroedArray<ContentEntry*>(bucketCount_);
   if (!buckets_) bucketCount_ = 0;
   return buckets_ != nullptr;
 }
@@ -91,7 +94,7 @@ uint32_t ContentTables::Create(uint32_t encodingContentSize, uint32_t downloadCo
                                size_t ekeyLength) {
   capacity_ = CapacityFor(encodingContentSize, downloadContentSize);
   used_ = 0;
-  entries_ = AllocateZeroed<ContentEntry>(capacity_);
+  entries_ = AllocateZeroedArray<ContentEntry>(capacity_);
   const bool mapsCreated =
       ckeyMap_.Create(capacity_, offsetof(ContentEntry, ckey), sizeof(ContentEntry::ckey)) &&
       ekeyMap_.Create(capacity_, offsetof(ContentEntry, ekey), ekeyLength);

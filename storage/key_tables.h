@@ -15,16 +15,10 @@
 #include <memory>
 #include <span>
 
+#include "common/raw_allocation.h"
 #include "storage/content_entry.h"
 
 namespace kestrine {
-
-// Frees memory taken with calloc. The tables take their zero-filled memory
-// from calloc so that pages of a generously sized table that are never used
-// are never touched either.
-struct CallocDeleter {
-  void operator()(void* memory) const { std::free(memory); }
-};
 
 // Open-addressing map from a key inside each entry to the entry.
 class EntryKeyMap {
@@ -45,7 +39,7 @@ class EntryKeyMap {
   // The bucket holding `key`, or the empty bucket where it would go.
   size_t Probe(const uint8_t* key) const;
 
-  std::unique_ptr<ContentEntry*[], CallocDeleter> buckets_;
+  std::unique_ptr<ContentEntry*[], RawAllocationDeleter> buckets_;
   size_t bucketCount_ = 0;
   size_t count_ = 0;
   size_t keyOffset_ = 0;
@@ -86,7 +80,7 @@ class ContentTables {
 
  private:
   // Elements below used_ are constructed; the rest is raw zeroed memory.
-  std::unique_ptr<ContentEntry[], CallocDeleter> entries_;
+  std::unique_ptr<ContentEntry[], RawAllocationDeleter> entries_;
   size_t capacity_ = 0;
   size_t used_ = 0;
   EntryKeyMap ckeyMap_;

@@ -118,7 +118,9 @@ uint32_t LoadBuildInformation(TCascStorage& storage) {
       return LoadBuildInfo(storage, storage.buildFile);
     case BUILD_CONFIG: {
       WholeFile file;
-      if (ReadWholeLocalFile(storage.buildFile, file) != kErrorSuccess) return kErrorFileNotFound;
+      if (uint32_t error = ReadWholeLocalFile(storage.buildFile, file)) {
+        return error == kErrorNotEnoughMemory ? error : kErrorFileNotFound;
+      }
       return ParseBuildConfig(storage, file.bytes);
     }
     default:  // online storages are not supported by this build
@@ -127,13 +129,13 @@ uint32_t LoadBuildInformation(TCascStorage& storage) {
 }
 
 // A local storage opens without its CDN configuration: that file only
-// matters to online storages.
+// matters to online storages. Running out of memory still fails the open.
 uint32_t LoadCdnConfiguration(TCascStorage& storage) {
   if (storage.cdnConfigKey.empty()) return kErrorSuccess;
   uint32_t result = ProgressCancelled(storage, kStageConfig, "CDN config", 0, 0)
                         ? kErrorCancelled
                         : LoadKeyedConfig(storage, storage.cdnConfigKey, ParseCdnConfig);
-  return storage.IsOnline() ? result : kErrorSuccess;
+  return storage.IsOnline() || result == kErrorNotEnoughMemory ? result : kErrorSuccess;
 }
 
 uint32_t LoadBuildConfiguration(TCascStorage& storage) {

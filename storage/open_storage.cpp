@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/api_boundary.h"
 #include "common/errors.h"
 #include "common/handle.h"
 #include "common/platform.h"
@@ -133,7 +134,7 @@ StorageOpenArgs EffectiveArgs(const StorageOpenArgs& caller, const ParameterSegm
 
 }  // namespace
 
-StorageHandle OpenStorage(const char* parameters, StorageOpenArgs* args) {
+StorageHandle OpenStorage(const char* parameters, StorageOpenArgs* args) try {
   if (args == nullptr || !ArgsCover(*args, kLocalPathEnd)) {
     SetCascError(kErrorInvalidParameter);
     return nullptr;
@@ -151,22 +152,25 @@ StorageHandle OpenStorage(const char* parameters, StorageOpenArgs* args) {
     SetCascError(error);
     return nullptr;
   }
-  auto* storage = new TCascStorage;
+  StorageReference storage(new TCascStorage);
   uint32_t flags = STF_DATA_DIRS | STF_HEX_DATA_DIR | (effective.flags & STF_ONLINE_FALLBACK);
   if (uint32_t error = LoadStorage(*storage, effective, buildFile, flags)) {
-    ReleaseStorage(storage);
     SetCascError(error);
     return nullptr;
   }
   SetCascError(kErrorSuccess);
-  return storage;
+  return storage.release();
+} catch (...) {
+  return FailFromException<StorageHandle>(nullptr);
 }
 
-bool CloseStorage(StorageHandle handle) {
+bool CloseStorage(StorageHandle handle) try {
   TCascStorage* storage = StorageFromHandle(handle);
   if (storage == nullptr) return FailWith(kErrorInvalidParameter);
   ReleaseStorage(storage);
   return true;
+} catch (...) {
+  return FailFromException(false);
 }
 
 }  // namespace kestrine

@@ -129,6 +129,12 @@ struct TCascStorage {
 TCascStorage* AcquireStorage(TCascStorage* storage);
 // Drops one reference; the last one destroys the storage.
 void ReleaseStorage(TCascStorage* storage);
+// One reference to a storage, dropped when the owner goes: a storage being
+// opened is held by one, so that every way out of the open releases it.
+struct StorageReferenceDrop {
+  void operator()(TCascStorage* storage) const { ReleaseStorage(storage); }
+};
+using StorageReference = std::unique_ptr<TCascStorage, StorageReferenceDrop>;
 // The storage behind a public handle, or null when the handle is not one.
 TCascStorage* StorageFromHandle(StorageHandle handle);
 
