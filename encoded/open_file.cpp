@@ -423,7 +423,7 @@ bool ReadOpenFile(FileHandle handle, void* buffer, uint32_t bytesToRead, uint32_
   return Fail(bytesRead, ErrorFromException());
 }
 
-bool GetFileContentKey(FileHandle handle, uint8_t ckey[16]) {
+bool GetFileContentKey(FileHandle handle, uint8_t ckey[16]) try {
   TCascFile* file = FileFromHandle(handle);
   if (file == nullptr) return FailWith(kErrorInvalidHandle);
   if (ckey == nullptr) return FailWith(kErrorInvalidParameter);
@@ -432,6 +432,8 @@ bool GetFileContentKey(FileHandle handle, uint8_t ckey[16]) {
   std::memcpy(ckey, entry.ckey.data(), entry.ckey.size());
   SetCascError(kErrorSuccess);
   return true;
+} catch (...) {
+  return FailFromException(false);
 }
 
 bool CloseFile(FileHandle handle) try {

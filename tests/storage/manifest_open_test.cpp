@@ -230,6 +230,31 @@ TEST(ManifestOpenTest, FaultyManifestsFailTheOpen) {
   }
 }
 
+// The content key of an open file is the CKey of its one span, when the
+// storage knows it; an entry known only by its EKey has none.
+TEST(ManifestContentKeyTest, OpenFilesGiveTheirContentKey) {
+  TempFolder temp;
+  Build build;
+  OpenedStorage storage(testkit::WriteInstallation(temp.path() / "game", build.layout));
+  ASSERT_NE(storage.get(), nullptr) << storage.error();
+
+  FileHandle file = nullptr;
+  ASSERT_TRUE(OpenFileByName(storage.handle(), FormatHexKey(build.files[12].ckey).c_str(), &file));
+  Key16 key{};
+  EXPECT_TRUE(GetFileContentKey(file, key.data()));
+  EXPECT_EQ(key, build.files[12].ckey);
+  EXPECT_FALSE(GetFileContentKey(file, nullptr));
+  EXPECT_EQ(GetCascError(), kErrorInvalidParameter);
+  CloseFile(file);
+  EXPECT_FALSE(GetFileContentKey(storage.handle(), key.data()));
+  EXPECT_EQ(GetCascError(), kErrorInvalidHandle);
+
+  ASSERT_TRUE(OpenFileByName(storage.handle(), FormatHexKey(KeyFromSeed(8000)).c_str(), &file));
+  EXPECT_FALSE(GetFileContentKey(file, key.data()));
+  EXPECT_EQ(GetCascError(), kErrorFileNotFound);
+  CloseFile(file);
+}
+
 // A manifest whose frames all check but whose content is not what its CKey
 // says (the configuration or the ENCODING manifest names another file) is
 // damaged: the open fails with 1392 instead of reading other bytes as it.
