@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <new>
 
 #include "common/api_boundary.h"
@@ -31,18 +30,11 @@ TCascFile* FileFromHandle(FileHandle handle) {
   return file->entries != nullptr ? file : nullptr;
 }
 
-// The number of consecutive entries forming the file. Entries past the first
-// must lie in the storage's entry array, behind it.
+// The number of consecutive entries forming the file: those behind the
+// first in the storage's entry array or in its span records.
 uint32_t CountSpans(TCascStorage& storage, ContentEntry& entry, uint32_t& count) {
-  count = entry.spanCount != 0 ? entry.spanCount : 1;
-  if (count == 1) return kErrorSuccess;
-  std::span<ContentEntry> all = storage.contents.entries();
-  std::less<const ContentEntry*> before;
-  if (before(&entry, all.data()) || !before(&entry, all.data() + all.size())) {
-    return kErrorBadFormat;
-  }
-  const size_t index = static_cast<size_t>(&entry - all.data());
-  return all.size() - index >= count ? kErrorSuccess : kErrorBadFormat;
+  count = static_cast<uint32_t>(SpanEntryCount(storage, entry));
+  return count != 0 ? kErrorSuccess : kErrorBadFormat;
 }
 
 // Sums the entries' sizes (all ones when any is unknown) and places each span
@@ -224,13 +216,20 @@ uint64_t ReadWholeSpan(TCascFile& file, uint32_t s, uint8_t* out, uint64_t end, 
 }
 
 // The whole file in one pass per span; only for a request of the whole file.
+// It stops at the first span that comes up short, so that the bytes it
+// reports are the file's first ones, without a gap.
 ReadResult ReadWholeFile(TCascFile& file, uint8_t* out, uint64_t pos, uint64_t end) {
   ReadResult result;
   if (pos != 0 || end != file.contentSize) return result;
   for (uint32_t s = 0; s < file.spanCount; ++s) {
     uint32_t error = kErrorSuccess;
-    result.produced += ReadWholeSpan(file, s, out, end, error);
-    if (error != kErrorSuccess) result.error = error;
+    const uint64_t produced = ReadWholeSpan(file, s, out, end, error);
+    result.produced += produced;
+    const TFileSpan& span = file.spans[s];
+    if (error != kErrorSuccess || produced != span.contentEnd - span.contentStart) {
+      result.error = error;
+      break;
+    }
   }
   return result;
 }

@@ -21,10 +21,14 @@ using RootLoader = uint32_t (*)(TCascStorage& storage, std::span<const uint8_t> 
 [[nodiscard]] uint32_t LoadInstallRoot(TCascStorage& storage, std::span<const uint8_t> data,
                                        uint32_t localeMask);
 
-// Formats this build does not read yet; each answers 11, so that the open
-// falls through to the plain-text root and to the install manifest.
+// "TVFS" roots (roots/tvfs_root.cpp). Besides 0, 8 and 11: 1392 for spans
+// or CFT entries outside their tables, and 1011 (the handler installed) when
+// a name of key form asks the open to load the root again.
 [[nodiscard]] uint32_t LoadTvfsRoot(TCascStorage& storage, std::span<const uint8_t> data,
                                     uint32_t localeMask);
+
+// Formats this build does not read yet; each answers 11, so that the open
+// falls through to the plain-text root and to the install manifest.
 // "TSFM" roots and headerless ones.
 [[nodiscard]] uint32_t LoadWowRoot(TCascStorage& storage, std::span<const uint8_t> data,
                                    uint32_t localeMask);

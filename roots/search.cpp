@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <new>
 #include <span>
 
@@ -128,20 +127,10 @@ TCascSearch::~TCascSearch() {
 }
 
 uint64_t SpanFileSize(TCascStorage& storage, const ContentEntry& entry) {
-  const size_t count = entry.spanCount;
-  if (count == 0) return 0;
-  std::span<const ContentEntry> spans(&entry, 1);
-  if (count > 1) {
-    // The spans are the entries that follow the first in the table.
-    std::span<const ContentEntry> table = storage.contents.entries();
-    const std::less<const ContentEntry*> before;
-    if (before(&entry, table.data()) || !before(&entry, table.data() + table.size())) {
-      return ~uint64_t{0};
-    }
-    const size_t first = static_cast<size_t>(&entry - table.data());
-    if (table.size() - first < count) return ~uint64_t{0};
-    spans = table.subspan(first, count);
-  }
+  if (entry.spanCount == 0) return 0;
+  const size_t count = SpanEntryCount(storage, entry);
+  if (count == 0) return ~uint64_t{0};
+  const std::span<const ContentEntry> spans(&entry, count);
   for (uint32_t ContentEntry::*size : {&ContentEntry::contentSize, &ContentEntry::encodedSize}) {
     uint64_t total = 0;
     bool known = true;

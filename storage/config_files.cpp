@@ -88,14 +88,16 @@ uint32_t ParseSizes(std::string_view value, ContentEntry& entry) {
   return kErrorSuccess;
 }
 
-// Storages keyed by full EKeys keep each file's location in the EKey's
-// last seven bytes.
+}  // namespace
+
 uint64_t OffsetFromEKey(const Key16& ekey) {
   ByteReader reader(ekey);
   reader.skip(9);
   uint64_t high = reader.u24be();
   return high << 32 | reader.u32be();
 }
+
+namespace {
 
 uint32_t ParseEntryKeys(const TCascStorage& storage, std::string_view value, ContentEntry& entry) {
   std::optional<size_t> count = CountHexKeys(value);

@@ -61,6 +61,10 @@ std::optional<size_t> CountHexKeys(std::string_view text);
 // there is none. A run too large for 32 bits counts as no number.
 uint32_t LargestNumberIn(std::string_view text);
 
+// Storages keyed by full EKeys keep each file's location (archive number and
+// offset) in the EKey's last seven bytes, big-endian.
+uint64_t OffsetFromEKey(const Key16& ekey);
+
 // Fills one manifest entry from a build-configuration line:
 //   "...-config"  accepted, ignored
 //   "...-espec"   BUILD_CONFIG storages: value "z" marks a bare zlib stream

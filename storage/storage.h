@@ -12,6 +12,7 @@
 #include "kestrine.h"
 #include "storage/content_entry.h"
 #include "storage/key_tables.h"
+#include "storage/span_records.h"
 
 namespace kestrine {
 
@@ -112,7 +113,8 @@ struct TCascStorage {
   ContentTables contents;
   std::vector<DownloadTag> downloadTags;
   size_t entriesAfterDownload = 0;
-  size_t entriesAtEnd = 0;  // BUILD_CONFIG storages
+  size_t entriesAtEnd = 0;      // BUILD_CONFIG storages
+  SpanRecordTable spanRecords;  // files of several spans named by the root
 
   std::unique_ptr<TRootHandler> root;
 

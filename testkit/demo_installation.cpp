@@ -5,6 +5,7 @@
 
 #include "testkit/build_files.h"
 #include "testkit/stream_files.h"
+#include "testkit/tvfs.h"
 
 namespace kestrine::testkit {
 
@@ -113,7 +114,7 @@ class DemoBuilder {
   void Decoy(const std::string& storageName) { Store(storageName, DataContent(), false); }
 
   DemoInstallation Write(const std::filesystem::path& root) {
-    layout_.rootFile = WritePlainTextRoot(root_);
+    layout_.rootFile = size_.tvfsRoot ? WriteTvfs(tvfsRoot_) : WritePlainTextRoot(root_);
     DemoInstallation demo;
     demo.installation = WriteInstallation(root, layout_);
     demo.storageNameCount = root_.lines.size();
@@ -130,11 +131,17 @@ class DemoBuilder {
   void Store(const std::string& storageName, std::vector<uint8_t> content, bool incompressible) {
     StoredFile file = EncodeDemoContent(std::move(content), incompressible, seed_++);
     AddNamedFile(layout_, root_, storageName, file);
+    std::string slashed = storageName;
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    tvfsRoot_.files.push_back({slashed,
+                               {{file.ekey, static_cast<uint32_t>(file.content.size()),
+                                 static_cast<uint32_t>(file.encoded.size())}}});
   }
 
   DemoSize size_;
   InstallationSpec layout_;
   PlainTextRoot root_;
+  TvfsRoot tvfsRoot_;
   std::vector<DemoRecord> records_;
   uint32_t seed_ = 1;
 };

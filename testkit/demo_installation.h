@@ -32,6 +32,9 @@ struct DemoSize {
   // False: the records carry names and sizes only, not their data (for
   // storages too large to hold twice in memory).
   bool keepData = true;
+  // True: the files are named by a TVFS root (same names, same order where
+  // its prefix tree allows) instead of the plain-text one.
+  bool tvfsRoot = false;
 };
 
 // One record of the bundle the import writes.
