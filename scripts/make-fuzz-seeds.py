@@ -47,6 +47,10 @@ def main():
     for i, name in enumerate(names):
         write("asset_name", "name%02d" % i, name.encode("latin-1"))
 
+    # The TVFS root's seeds come from their own generator.
+    import seeds_tvfs
+    seeds_tvfs.main()
+
 
 if __name__ == "__main__":
     main()
