@@ -27,6 +27,7 @@
 #include "testkit/roots.h"
 #include "testkit/special_files.h"
 #include "testkit/stream_files.h"
+#include "testkit/tvfs.h"
 #include "tests/tool/test_util.h"
 
 extern char** environ;
@@ -571,6 +572,105 @@ TEST(EndToEndPathTest, StarInAnExistingPathIsPartOfTheName) {
                 Text(testkit::BundleBytes(expectedStarCraft)))
         << path << " imported another installation";
   }
+}
+
+// ---- installations named by a TVFS root
+
+TEST(EndToEndTvfsTest, DemoInstallationWithATvfsRootGivesTheSameBundle) {
+  TempDir dir;
+  testkit::DemoSize size;
+  size.tvfsRoot = true;
+  testkit::DemoInstallation demo = testkit::WriteDemoInstallation(dir.path() / "StarCraft", size);
+  ToolRun run = RunTool(dir, dir.File("StarCraft"), dir.File("classic.kvrn"));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, ExpectedOutput(demo.records));
+  EXPECT_TRUE(ReadFile(dir.File("classic.kvrn")) == Text(testkit::BundleBytes(demo.records)));
+}
+
+// A game whose VFS root names one asset and then a name of key form, so that
+// the ROOT file is loaded as well; that one names assets of several spans,
+// of a 200-byte name, of an EKey the ENCODING manifest does not list, 16-byte
+// EKeys, and a nested directory.
+struct TvfsGame {
+  testkit::InstallationSpec layout;
+  testkit::TvfsRoot root;
+  std::vector<DemoRecord> expected;
+
+  testkit::TvfsSpan Store(const GameFile& file, bool listed = true) {
+    return testkit::StoreTvfsSpan(layout, Encode(file), listed);
+  }
+  void Add(const std::string& name, const GameFile& file, bool listed = true) {
+    root.files.push_back({name, {Store(file, listed)}});
+    Expect(name, file.content);
+  }
+  void AddSpanned(const std::string& name, const std::vector<GameFile>& spans) {
+    testkit::TvfsFile tvfsFile{name, {}};
+    std::vector<uint8_t> content;
+    for (const GameFile& span : spans) {
+      tvfsFile.spans.push_back(Store(span));
+      content.insert(content.end(), span.content.begin(), span.content.end());
+    }
+    root.files.push_back(tvfsFile);
+    Expect(name, content);
+  }
+  void Expect(const std::string& name, const std::vector<uint8_t>& content) {
+    expected.push_back(
+        {testkit::AssetNameOf(name), static_cast<uint32_t>(content.size()), content});
+  }
+
+  testkit::Installation Write(const std::filesystem::path& path) {
+    std::sort(expected.begin(), expected.end(),
+              [](const DemoRecord& a, const DemoRecord& b) { return a.name < b.name; });
+    layout.rootFile = testkit::WriteTvfs(root);
+    return testkit::WriteInstallation(path, layout);
+  }
+};
+
+TvfsGame TvfsClassicGame(testkit::Md5Fault spanFault = testkit::Md5Fault::kNone) {
+  TvfsGame game;
+  game.Add("SD/Arr/Units.dat", GameFile("", testkit::DataLikeBytes(4000, 1)));
+  game.root.files.push_back({testkit::KeyFormName(9), {game.Store(GameFile("", Bytes("k")))}});
+  testkit::StoreVfsRoot(game.layout, testkit::WriteTvfs(game.root));
+
+  game.root = {};
+  game.root.ekeySize = 16;
+  game.Add("SD/Arr/SfxData.tbl", GameFile("", SoundTable({"Misc\\A.wav"})));
+  game.Add("SD/Sound/Misc/A.wav", GameFile("", testkit::DataLikeBytes(900, 2)));
+  game.Add("SD/Unit/Unlisted.grp", GameFile("", testkit::DataLikeBytes(1200, 3)), false);
+  game.Add("SD/Unit/" + std::string(200, 'l') + ".grp",
+           GameFile("", testkit::DataLikeBytes(99, 4)));
+  std::vector<GameFile> spans = {GameFile("", testkit::DataLikeBytes(10000, 5)),
+                                 GameFile("", testkit::DataLikeBytes(6000, 6))};
+  spans[1].md5 = spanFault;
+  game.AddSpanned("SD/Unit/Terran/Marine.grp", spans);
+
+  testkit::TvfsRoot inner;
+  inner.ekeySize = 16;
+  inner.files = {{"notes/readme.txt", {game.Store(GameFile("", Bytes("inside")))}}};
+  game.root.files.push_back(
+      {"pack", {testkit::StoreNestedDirectory(game.layout, testkit::WriteTvfs(inner), 1)}});
+  return game;
+}
+
+TEST(EndToEndTvfsTest, ImportsSpansLongNamesAndTheRootLoadedAgain) {
+  TempDir dir;
+  TvfsGame game = TvfsClassicGame();
+  game.Write(dir.path() / "game");
+  ToolRun run = RunTool(dir, dir.File("game"), dir.File("out.kvrn"));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, ExpectedOutput(game.expected));
+  EXPECT_TRUE(ReadFile(dir.File("out.kvrn")) == Text(testkit::BundleBytes(game.expected)));
+}
+
+TEST(EndToEndTvfsTest, DamagedFrameInASpanFailsTheImport) {
+  TempDir dir;
+  TvfsGame game = TvfsClassicGame(testkit::Md5Fault::kWrong);
+  game.Write(dir.path() / "game");
+  ToolRun run = RunTool(dir, dir.File("game"), dir.File("out.kvrn"));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err,
+            "Asset import failed: Cannot read local asset SD\\Unit\\Terran\\Marine.grp, "
+            "error 1392\n");
 }
 
 }  // namespace
