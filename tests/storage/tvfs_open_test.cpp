@@ -110,6 +110,8 @@ TEST(TvfsOpenTest, EveryKindOfFileReadsBackByName) {
     inner.files = {{"inner/a.txt", {testkit::StoreTvfsSpan(game.layout, nestedFile)}}};
     game.root.files.push_back(
         {"pack", {testkit::StoreNestedDirectory(game.layout, testkit::WriteTvfs(inner), 1)}});
+    // A nested directory without content is an empty container.
+    game.root.files.push_back({"empty", {testkit::StoreNestedDirectory(game.layout, {}, 2)}});
     game.layout.rootFile = testkit::WriteTvfs(game.root);
     testkit::Installation installation = testkit::WriteInstallation(temp.path() / "g", game.layout);
 
@@ -120,6 +122,8 @@ TEST(TvfsOpenTest, EveryKindOfFileReadsBackByName) {
     EXPECT_EQ(storage.Read("pack:inner/a.txt"), nestedFile.content);
     EXPECT_TRUE(storage.Names("pack:"));
     EXPECT_FALSE(storage.Names("pack"));
+    EXPECT_TRUE(storage.Names("empty:"));
+    EXPECT_FALSE(storage.Names("empty"));
   }
 }
 
