@@ -344,6 +344,33 @@ TEST_F(TvfsRootTest, MultiSpanFileWithAnUnlistedSpanIsPassedOver) {
   EXPECT_EQ(Entry(4)->flags & EF_SPAN_CONTINUATION, 0u);
 }
 
+// Storages keyed by full EKeys find a file by its EKey alone: bytes 9 to 15
+// give its archive and offset, the CFT its encoded size. A new entry keeps
+// the span record's flags (location known, EKey known), so that the file
+// can be read; files of several spans with unlisted EKeys are named too.
+TEST_F(TvfsRootTest, FullEKeyStoragesLocateFilesByTheirEKeys) {
+  storage_->kind = BUILD_CONFIG;
+  Key16 located = MakeKey(kUnlisted);
+  const uint8_t location[7] = {0, 3, 0, 0, 0, 0x10, 0x20};  // archive 3, offset 0x1020
+  std::copy(std::begin(location), std::end(location), located.begin() + 9);
+  TvfsRoot root;
+  root.ekeySize = 16;
+  root.files = {{"one.bin", {{located, 40, 70}}},
+                {"two.bin", {{MakeKey(kUnlisted + 1), 10, 20}, {MakeKey(kUnlisted + 2), 10, 20}}}};
+  ASSERT_EQ(Load(root), 0u);
+  ContentEntry* entry = Lookup("one.bin");
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->flags, EF_LOCAL | EF_EKEY);
+  EXPECT_EQ(entry->storageOffset, (uint64_t{3} << 40) | 0x1020);
+  EXPECT_EQ(entry->encodedSize, 70u);
+  EXPECT_EQ(entry->contentSize, 40u);
+  ContentEntry* spanned = Lookup("two.bin");
+  ASSERT_NE(spanned, nullptr);
+  EXPECT_EQ(spanned->spanCount, 2u);
+  EXPECT_EQ(spanned[1].ekey, MakeKey(kUnlisted + 2));
+  EXPECT_EQ(spanned[1].flags & (EF_LOCAL | EF_EKEY), EF_LOCAL | EF_EKEY);
+}
+
 TEST(SpanRecordTableTest, GrowsInBlocksWithoutMovingRecords) {
   SpanRecordTable table;
   ContentEntry* first = table.Append(SpanRecordTable::kBlockRecords - 1);
