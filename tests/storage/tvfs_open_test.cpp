@@ -127,6 +127,33 @@ TEST(TvfsOpenTest, EveryKindOfFileReadsBackByName) {
   }
 }
 
+// A nested directory that names itself (its EKey chosen, not its MD5) is
+// mounted once; inside itself it is an ordinary file.
+TEST(TvfsOpenTest, DirectoryNamingItselfIsMountedOnce) {
+  testkit::TempFolder temp;
+  TvfsGame game;
+  const Key16 self = testkit::MakeKey(77);
+  testkit::TvfsRoot inner;
+  inner.files = {{"self", {{self, 0, 0}}}};
+  const size_t size = testkit::WriteTvfs(inner).size();
+  inner.files[0].spans[0].contentSize = static_cast<uint32_t>(size);
+  testkit::WrittenManifest directory = testkit::EncodeManifest(testkit::WriteTvfs(inner));
+  game.layout.files.push_back({self, directory.encoded});
+  game.layout.encoding.entries.push_back({directory.ckey, size, {self}});
+  game.layout.buildConfig = {
+      {"vfs-1", testkit::KeyText(directory.ckey) + " " + testkit::KeyText(self)},
+      {"vfs-1-size", std::to_string(size) + " " + std::to_string(directory.encoded.size())}};
+  game.root.files = {{"pack", {{self, static_cast<uint32_t>(size), 0}}}};
+  game.layout.rootFile = testkit::WriteTvfs(game.root);
+  testkit::Installation installation = testkit::WriteInstallation(temp.path() / "g", game.layout);
+
+  Opened storage(installation);
+  ASSERT_NE(storage.handle(), nullptr) << storage.error();
+  EXPECT_TRUE(storage.Names("pack:"));
+  EXPECT_EQ(storage.Read("pack:self"), directory.content);
+  EXPECT_FALSE(storage.Names("pack:self:"));
+}
+
 // Read whole, a file of three spans whose second one is damaged gives its
 // first span's bytes and nothing of the third.
 TEST(TvfsOpenTest, WholeFileReadStopsAtTheFirstFailingSpan) {
