@@ -5,6 +5,10 @@ Run again after changing a seed below; the written files are committed.
 """
 import os
 import struct
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import seeds_tvfs_name_map  # noqa: E402
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fuzz", "corpus")
 
@@ -46,6 +50,8 @@ def main():
     ]
     for i, name in enumerate(names):
         write("asset_name", "name%02d" % i, name.encode("latin-1"))
+
+    seeds_tvfs_name_map.main()
 
 
 if __name__ == "__main__":

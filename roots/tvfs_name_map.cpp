@@ -1,0 +1,147 @@
+#include "roots/tvfs_name_map.h"
+
+#include <algorithm>
+#include <new>
+
+#include "common/byte_reader.h"
+#include "common/errors.h"
+#include "common/md5.h"
+#include "storage/key_tables.h"
+#include "storage/manifest_file.h"
+#include "storage/text_table.h"
+
+namespace kestrine {
+
+namespace {
+
+constexpr uint32_t kHashSeed = 0x7EEE7EEE;
+
+bool IsLineBreak(uint8_t c) {
+  return c == '\r' || c == '\n';
+}
+
+bool IsSeparator(char c) {
+  return c == '/' || c == '\\';
+}
+
+char Upper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Upper(x) == Upper(y); });
+}
+
+std::string WithoutSeparators(std::string_view path) {
+  std::string key;
+  key.reserve(path.size());
+  for (char c : path) {
+    if (!IsSeparator(c)) key.push_back(c);
+  }
+  return key;
+}
+
+// Calls `take` with the value of every line that makes an item.
+template <typename Take>
+uint32_t ForEachValue(std::span<const uint8_t> text, Take take) {
+  ByteReader reader(text);
+  while (reader.remaining() > 0) {
+    SkipTextWhile(reader, IsLineBreak);
+    const std::string_view line = ReadTextUntil(reader, IsLineBreak);
+    const size_t bar = line.find('|');
+    if (bar == 0 || bar == std::string_view::npos) continue;
+    if (uint32_t error = take(line.substr(0, bar))) return error;
+  }
+  return kErrorSuccess;
+}
+
+}  // namespace
+
+uint32_t NameMapHash(std::string_view key) {
+  uint32_t hash = kHashSeed;
+  for (char c : key) {
+    hash = (hash << 5) ^ (hash >> 24) ^ hash ^ static_cast<uint8_t>(Upper(c));
+  }
+  return hash;
+}
+
+void TvfsNameMap::Clear() {
+  keys_.clear();
+  values_.clear();
+  items_.clear();
+  buckets_.clear();
+}
+
+size_t TvfsNameMap::Probe(std::string_view key, uint32_t hash) const {
+  const size_t mask = buckets_.size() - 1;
+  for (size_t step = 0, b = hash & mask; step < buckets_.size(); ++step, b = (b + 1) & mask) {
+    if (buckets_[b] == 0 || EqualIgnoringCase(KeyOf(items_[buckets_[b] - 1]), key)) return b;
+  }
+  return buckets_.size();
+}
+
+uint32_t TvfsNameMap::Add(std::string_view value) {
+  const std::string key = WithoutSeparators(value);
+  // Like the storage's key maps, the map takes an item only while one
+  // bucket stays free, so that every probe ends.
+  if (items_.size() + 1 >= buckets_.size()) return kErrorBadFormat;
+  const size_t bucket = Probe(key, NameMapHash(key));
+  if (bucket == buckets_.size() || buckets_[bucket] != 0) return kErrorBadFormat;
+  items_.push_back({keys_.size(), key.size(), values_.size(), value.size()});
+  keys_ += key;
+  values_ += value;
+  buckets_[bucket] = static_cast<uint32_t>(items_.size());
+  return kErrorSuccess;
+}
+
+uint32_t TvfsNameMap::Build(std::span<const uint8_t> text) {
+  Clear();
+  try {
+    size_t count = 0;
+    ForEachValue(text, [&](std::string_view) {
+      ++count;
+      return kErrorSuccess;
+    });
+    // Keys and values are parts of the text: together at most its size.
+    keys_.reserve(text.size());
+    values_.reserve(text.size());
+    items_.reserve(count);
+    buckets_.assign(HashBucketCount(count), 0);
+    const uint32_t result = ForEachValue(text, [&](std::string_view value) { return Add(value); });
+    if (result != kErrorSuccess) Clear();
+    return result;
+  } catch (const std::bad_alloc&) {
+    Clear();
+    return kErrorNotEnoughMemory;
+  }
+}
+
+std::optional<std::string_view> TvfsNameMap::Find(std::string_view path) const {
+  if (items_.empty()) return std::nullopt;
+  const std::string key = WithoutSeparators(path);
+  const size_t bucket = Probe(key, NameMapHash(key));
+  if (bucket == buckets_.size() || buckets_[bucket] == 0) return std::nullopt;
+  const Item& item = items_[buckets_[bucket] - 1];
+  return std::string_view(values_.data() + item.valueStart, item.valueLength);
+}
+
+bool IsStorageNameIndex(const TCascStorage& storage, std::span<const uint8_t> content) {
+  const ContentEntry& root = storage.rootEntry;
+  return (root.flags & EF_CKEY) != 0 && !content.empty() && ComputeMd5(content) == root.ckey;
+}
+
+bool LoadStorageNameMap(TCascStorage& storage, ContentEntry* indexEntry, TvfsNameMap& map) {
+  map.Clear();
+  if (indexEntry == nullptr) return false;
+  std::vector<uint8_t> content;
+  try {
+    if (LoadManifestFile(storage, indexEntry, content) != kErrorSuccess) return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (!IsStorageNameIndex(storage, content)) return false;
+  return map.Build(content) == kErrorSuccess;
+}
+
+}  // namespace kestrine
