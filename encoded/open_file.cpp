@@ -229,8 +229,14 @@ ReadResult ReadWholeFile(TCascFile& file, uint8_t* out, uint64_t pos, uint64_t e
   if (pos != 0 || end != file.contentSize) return result;
   for (uint32_t s = 0; s < file.spanCount; ++s) {
     uint32_t error = kErrorSuccess;
-    result.produced += ReadWholeSpan(file, s, out, end, error);
+    const uint64_t produced = ReadWholeSpan(file, s, out, end, error);
+    result.produced += produced;
     if (error != kErrorSuccess) result.error = error;
+    // The count returned says how many bytes from the start are good: a span
+    // that comes up short ends the read, or later spans would be counted as
+    // if they followed on.
+    const TFileSpan& span = file.spans[s];
+    if (error != kErrorSuccess || produced < span.contentEnd - span.contentStart) break;
   }
   return result;
 }
