@@ -110,6 +110,17 @@ TEST_F(BuildConfigStorageTest, EveryStoredFormReadsBackByName) {
   }
 }
 
+// After the root step: the manifests get their names (the ROOT manifest is
+// the "index" file here) and the count of entries is kept.
+TEST_F(BuildConfigStorageTest, TheOpenNamesTheManifestsBehindTheRoot) {
+  ContentEntry* index = storage_->root->LookupName(storage_, "index");
+  ASSERT_NE(index, nullptr);
+  EXPECT_EQ(storage_->root->LookupName(storage_, "ROOT"), index);
+  EXPECT_NE(index->flags & EF_MANIFEST, 0);
+  EXPECT_EQ(storage_->entriesAtEnd, storage_->contents.size());
+  EXPECT_TRUE(ReadByName("ROOT") == NameIndexContent());
+}
+
 TEST_F(BuildConfigStorageTest, TheIndexOfTheRootManifestBuildsTheNameMap) {
   ContentEntry* index = storage_->root->LookupName(storage_, "index");
   ASSERT_NE(index, nullptr);
@@ -127,6 +138,26 @@ TEST_F(BuildConfigStorageTest, TheIndexOfTheRootManifestBuildsTheNameMap) {
   storage_->rootEntry.flags &= ~EF_CKEY;
   EXPECT_FALSE(LoadStorageNameMap(*storage_, index, map));
   EXPECT_TRUE(map.empty());
+}
+
+// Such a storage has no INSTALL fallback: a root no loader takes fails the
+// open, although the configuration names an INSTALL manifest.
+TEST(BuildConfigOpenTest, ARootInNoKnownFormatFailsTheOpen) {
+  testkit::TempFolder folder;
+  testkit::InstallationSpec layout;
+  layout.kind = BUILD_CONFIG;
+  testkit::InstallManifest install;
+  install.entries.push_back({"unit/a.grp", ComputeMd5(testkit::DataLikeBytes(100, 1)), 100});
+  layout.configFiles = {{"install", testkit::WriteInstallManifest(install)},
+                        {"vfs-1", testkit::DataLikeBytes(100, 1)}};
+  layout.rootFile = std::vector<uint8_t>(64, 0xEE);
+  const testkit::Installation installation = testkit::WriteInstallation(folder.path(), layout);
+  StorageOpenArgs args{};
+  args.size = sizeof(args);
+  StorageHandle handle = OpenStorage(installation.root.string().c_str(), &args);
+  EXPECT_EQ(handle, nullptr);
+  EXPECT_EQ(GetCascError(), kErrorBadFormat);
+  if (handle != nullptr) CloseStorage(handle);
 }
 
 }  // namespace
