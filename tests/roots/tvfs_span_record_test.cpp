@@ -80,6 +80,11 @@ TEST(TvfsSpanRecordTest, AnAppendedBuildConfigEntryReadsInEveryStoredForm) {
           archives.Add({"vfs-1", testkit::DataLikeBytes(9000 * seed, seed), form, archive}));
     }
   }
+  // The first file again elsewhere: its EKey differs only in the location
+  // bytes, so only a map keyed by all 16 bytes tells the two apart.
+  files.push_back(archives.Add({"vfs-2", files[0].content, files[0].form, 0x7}));
+  ASSERT_TRUE(
+      std::equal(files[0].ekey.begin(), files[0].ekey.begin() + 9, files.back().ekey.begin()));
   ASSERT_TRUE(archives.WriteTo(folder.path()));
   StorageReference storage = EmptyStorage(BUILD_CONFIG, folder.path().string());
 
