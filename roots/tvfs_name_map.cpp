@@ -28,18 +28,24 @@ char Upper(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Upper(x) == Upper(y); });
+// Whether `path` without its separators equals `key`, ignoring case.
+bool MatchesFlattened(std::string_view key, std::string_view path) {
+  size_t k = 0;
+  for (char c : path) {
+    if (IsSeparator(c)) continue;
+    if (k == key.size() || Upper(key[k]) != Upper(c)) return false;
+    ++k;
+  }
+  return k == key.size();
 }
 
-std::string WithoutSeparators(std::string_view path) {
-  std::string key;
-  key.reserve(path.size());
+// The hash of `path` without its separators.
+uint32_t FlattenedHash(std::string_view path) {
+  uint32_t hash = kHashSeed;
   for (char c : path) {
-    if (!IsSeparator(c)) key.push_back(c);
+    if (!IsSeparator(c)) hash = (hash << 5) ^ (hash >> 24) ^ hash ^ static_cast<uint8_t>(Upper(c));
   }
-  return key;
+  return hash;
 }
 
 // Calls `take` with the value of every line that makes an item.
@@ -59,11 +65,7 @@ uint32_t ForEachValue(std::span<const uint8_t> text, Take take) {
 }  // namespace
 
 uint32_t NameMapHash(std::string_view key) {
-  uint32_t hash = kHashSeed;
-  for (char c : key) {
-    hash = (hash << 5) ^ (hash >> 24) ^ hash ^ static_cast<uint8_t>(Upper(c));
-  }
-  return hash;
+  return FlattenedHash(key);
 }
 
 void TvfsNameMap::Clear() {
@@ -73,23 +75,27 @@ void TvfsNameMap::Clear() {
   buckets_.clear();
 }
 
-size_t TvfsNameMap::Probe(std::string_view key, uint32_t hash) const {
+size_t TvfsNameMap::Probe(std::string_view path) const {
   const size_t mask = buckets_.size() - 1;
+  const uint32_t hash = FlattenedHash(path);
   for (size_t step = 0, b = hash & mask; step < buckets_.size(); ++step, b = (b + 1) & mask) {
-    if (buckets_[b] == 0 || EqualIgnoringCase(KeyOf(items_[buckets_[b] - 1]), key)) return b;
+    if (buckets_[b] == 0 || MatchesFlattened(KeyOf(items_[buckets_[b] - 1]), path)) return b;
   }
   return buckets_.size();
 }
 
+// Keys and values go into storage reserved for the whole text.
 uint32_t TvfsNameMap::Add(std::string_view value) {
-  const std::string key = WithoutSeparators(value);
   // Like the storage's key maps, the map takes an item only while one
   // bucket stays free, so that every probe ends.
   if (items_.size() + 1 >= buckets_.size()) return kErrorBadFormat;
-  const size_t bucket = Probe(key, NameMapHash(key));
+  const size_t bucket = Probe(value);
   if (bucket == buckets_.size() || buckets_[bucket] != 0) return kErrorBadFormat;
-  items_.push_back({keys_.size(), key.size(), values_.size(), value.size()});
-  keys_ += key;
+  const size_t keyStart = keys_.size();
+  for (char c : value) {
+    if (!IsSeparator(c)) keys_.push_back(c);
+  }
+  items_.push_back({keyStart, keys_.size() - keyStart, values_.size(), value.size()});
   values_ += value;
   buckets_[bucket] = static_cast<uint32_t>(items_.size());
   return kErrorSuccess;
@@ -119,8 +125,7 @@ uint32_t TvfsNameMap::Build(std::span<const uint8_t> text) {
 
 std::optional<std::string_view> TvfsNameMap::Find(std::string_view path) const {
   if (items_.empty()) return std::nullopt;
-  const std::string key = WithoutSeparators(path);
-  const size_t bucket = Probe(key, NameMapHash(key));
+  const size_t bucket = Probe(path);
   if (bucket == buckets_.size() || buckets_[bucket] == 0) return std::nullopt;
   const Item& item = items_[buckets_[bucket] - 1];
   return std::string_view(values_.data() + item.valueStart, item.valueLength);

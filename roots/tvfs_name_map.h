@@ -36,7 +36,7 @@ class TvfsNameMap {
   [[nodiscard]] uint32_t Build(std::span<const uint8_t> text);
 
   // The real path stored for `path`, which is compared with its "/" and "\"
-  // removed. Nothing when the map does not hold it.
+  // removed. Nothing when the map does not hold it. Allocates nothing.
   std::optional<std::string_view> Find(std::string_view path) const;
 
   // `path` itself, or the real path the map gives it.
@@ -57,9 +57,9 @@ class TvfsNameMap {
   std::string_view KeyOf(const Item& item) const {
     return {keys_.data() + item.keyStart, item.keyLength};
   }
-  // The bucket holding `key`, or the empty bucket where it would go; the
-  // bucket count when the map is full.
-  size_t Probe(std::string_view key, uint32_t hash) const;
+  // The bucket holding the key of `path` (its separators removed), or the
+  // empty bucket where it would go; the bucket count when the map is full.
+  size_t Probe(std::string_view path) const;
   uint32_t Add(std::string_view value);
 
   std::string keys_;
