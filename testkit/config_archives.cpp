@@ -28,13 +28,13 @@ void AppendRecordHeader(std::vector<uint8_t>& archive, const Key16& ekey, uint32
   archive.resize(archive.size() + kArchiveRecordHeaderSize - 20, 0);
 }
 
-std::vector<uint8_t> BareZlib(const std::vector<uint8_t>& content) {
+}  // namespace
+
+std::vector<uint8_t> BareZlibStream(const std::vector<uint8_t>& content) {
   std::vector<uint8_t> frame = EncodeFrame(content, FrameSpec{}, 0);
   frame.erase(frame.begin());  // the mode byte
   return frame;
 }
-
-}  // namespace
 
 uint64_t ConfigStorageOffset(uint32_t archive, uint64_t offset) {
   return uint64_t{archive} << kOffsetBits | offset;
@@ -42,7 +42,7 @@ uint64_t ConfigStorageOffset(uint32_t archive, uint64_t offset) {
 
 ConfigFile ConfigArchiveWriter::Add(const ConfigFileSpec& spec) {
   const std::vector<uint8_t> encoded = spec.form == ConfigFileForm::kBareZlib
-                                           ? BareZlib(spec.content)
+                                           ? BareZlibStream(spec.content)
                                            : EncodeManifest(spec.content).encoded;
   return AddEncoded(spec.key, spec.content, encoded, spec.form, spec.archive);
 }

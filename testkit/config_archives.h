@@ -39,6 +39,9 @@ struct ConfigFile {
   uint64_t offset = 0;  // of the record header, or of the data without one
 };
 
+// `content` as one zlib stream without BLTE framing.
+std::vector<uint8_t> BareZlibStream(const std::vector<uint8_t>& content);
+
 // The storage offset packed with 40 offset bits.
 uint64_t ConfigStorageOffset(uint32_t archive, uint64_t offset);
 

@@ -33,15 +33,17 @@ std::vector<uint8_t> DefaultRoot() {
 }
 
 // A BUILD_CONFIG storage finds a file through its EKey: bytes 9 to 15 hold
-// the archive number and offset. The root goes to offset 0 of archive 0,
-// without a record header; the further files follow it.
+// the archive number and offset. The root goes to offset 0 of archive 0
+// (in the form asked for); the further files follow it.
 void NameConfigFiles(Installation& installation, const InstallationSpec& layout,
                      ConfigValues& values, ConfigArchiveWriter& archives) {
   if (!HasKey(values, "vfs-root")) {
     WrittenManifest root = EncodeManifest(layout.rootFile.value_or(DefaultRoot()));
-    root.ekey =
-        archives.AddEncoded("vfs-root", root.content, root.encoded, ConfigFileForm::kBlte, 0).ekey;
-    NameManifest(values, "vfs-root", root, std::nullopt);
+    if (layout.rootForm == ConfigFileForm::kBareZlib) root.encoded = BareZlibStream(root.content);
+    const ConfigFile file =
+        archives.AddEncoded("vfs-root", root.content, root.encoded, layout.rootForm, 0);
+    root.ekey = file.ekey;
+    NameConfigFile(values, file);
     installation.rootFile = std::move(root);
   }
   for (const ConfigFileSpec& spec : layout.configFiles) {

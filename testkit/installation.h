@@ -62,8 +62,10 @@ struct InstallationSpec {
   // into the archive "00-00000000.data". Absent: a plain-text root whose one
   // line names no stored file, so that the storage opens with no names.
   std::optional<std::vector<uint8_t>> rootFile;
-  // BUILD_CONFIG only: further files stored in its archives (behind the
-  // root) and named by the build configuration under their keys.
+  // BUILD_CONFIG only: how the root is stored, and further files stored in
+  // its archives behind the root, named by the build configuration under
+  // their keys.
+  ConfigFileForm rootForm = ConfigFileForm::kBlte;
   std::vector<ConfigFileSpec> configFiles;
   uint32_t indexVersion = 1;
   size_t indexBuckets = 16;

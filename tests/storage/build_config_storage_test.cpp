@@ -50,11 +50,13 @@ std::vector<NamedSpec> StoredFiles() {
   };
 }
 
-class BuildConfigStorageTest : public ::testing::Test {
+// The root itself stored in each form.
+class BuildConfigStorageTest : public ::testing::TestWithParam<ConfigFileForm> {
  protected:
   void SetUp() override {
     testkit::InstallationSpec layout;
     layout.kind = BUILD_CONFIG;
+    layout.rootForm = GetParam();
     testkit::PlainTextRoot root;
     for (const NamedSpec& file : StoredFiles()) {
       layout.configFiles.push_back(file.spec);
@@ -93,7 +95,7 @@ class BuildConfigStorageTest : public ::testing::Test {
   TCascStorage* storage_ = nullptr;
 };
 
-TEST_F(BuildConfigStorageTest, EveryStoredFormReadsBackByName) {
+TEST_P(BuildConfigStorageTest, EveryStoredFormReadsBackByName) {
   const auto written = installation_.configFiles;
   ASSERT_EQ(written.size(), StoredFiles().size());
   EXPECT_TRUE(std::filesystem::exists(installation_.dataDirectory / "01-00000002.data"));
@@ -108,11 +110,14 @@ TEST_F(BuildConfigStorageTest, EveryStoredFormReadsBackByName) {
     EXPECT_EQ(entry->storageOffset, testkit::ConfigStorageOffset(file.archive, file.offset));
     EXPECT_EQ((entry->flags & EF_BARE_ZLIB) != 0, file.form == ConfigFileForm::kBareZlib);
   }
+  const ContentEntry* root = storage_->contents.FindByCKey(storage_->vfsRootEntry.ckey.data());
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ((root->flags & EF_BARE_ZLIB) != 0, GetParam() == ConfigFileForm::kBareZlib);
 }
 
 // After the root step: the manifests get their names (the ROOT manifest is
 // the "index" file here) and the count of entries is kept.
-TEST_F(BuildConfigStorageTest, TheOpenNamesTheManifestsBehindTheRoot) {
+TEST_P(BuildConfigStorageTest, TheOpenNamesTheManifestsBehindTheRoot) {
   ContentEntry* index = storage_->root->LookupName(storage_, "index");
   ASSERT_NE(index, nullptr);
   EXPECT_EQ(storage_->root->LookupName(storage_, "ROOT"), index);
@@ -121,7 +126,7 @@ TEST_F(BuildConfigStorageTest, TheOpenNamesTheManifestsBehindTheRoot) {
   EXPECT_TRUE(ReadByName("ROOT") == NameIndexContent());
 }
 
-TEST_F(BuildConfigStorageTest, TheIndexOfTheRootManifestBuildsTheNameMap) {
+TEST_P(BuildConfigStorageTest, TheIndexOfTheRootManifestBuildsTheNameMap) {
   ContentEntry* index = storage_->root->LookupName(storage_, "index");
   ASSERT_NE(index, nullptr);
   TvfsNameMap map;
@@ -139,6 +144,10 @@ TEST_F(BuildConfigStorageTest, TheIndexOfTheRootManifestBuildsTheNameMap) {
   EXPECT_FALSE(LoadStorageNameMap(*storage_, index, map));
   EXPECT_TRUE(map.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(RootForms, BuildConfigStorageTest,
+                         ::testing::Values(ConfigFileForm::kBlte, ConfigFileForm::kBlteBehindHeader,
+                                           ConfigFileForm::kBareZlib));
 
 // Such a storage has no INSTALL fallback: a root no loader takes fails the
 // open, although the configuration names an INSTALL manifest.
