@@ -25,7 +25,7 @@ namespace {
 using testkit::ConfigFileForm;
 using testkit::ConfigFileSpec;
 
-struct NamedSpec {
+struct NamedConfigFile {
   const char* name;  // in the stand-in root
   ConfigFileSpec spec;
 };
@@ -38,7 +38,7 @@ std::vector<uint8_t> NameIndexContent() {
   return testkit::WriteNameIndex(index);
 }
 
-std::vector<NamedSpec> StoredFiles() {
+std::vector<NamedConfigFile> StoredFiles() {
   return {
       // The "index" name map is the ROOT manifest of such a storage.
       {"index", {"root", NameIndexContent(), ConfigFileForm::kBlteBehindHeader, 0}},
@@ -58,7 +58,7 @@ class BuildConfigStorageTest : public ::testing::TestWithParam<ConfigFileForm> {
     layout.kind = BUILD_CONFIG;
     layout.rootForm = GetParam();
     testkit::PlainTextRoot root;
-    for (const NamedSpec& file : StoredFiles()) {
+    for (const NamedConfigFile& file : StoredFiles()) {
       layout.configFiles.push_back(file.spec);
       root.lines.push_back(testkit::RootLine(file.name, ComputeMd5(file.spec.content)));
     }
@@ -99,7 +99,7 @@ TEST_P(BuildConfigStorageTest, EveryStoredFormReadsBackByName) {
   const auto written = installation_.configFiles;
   ASSERT_EQ(written.size(), StoredFiles().size());
   EXPECT_TRUE(std::filesystem::exists(installation_.dataDirectory / "01-00000002.data"));
-  for (const NamedSpec& file : StoredFiles()) {
+  for (const NamedConfigFile& file : StoredFiles()) {
     SCOPED_TRACE(file.name);
     EXPECT_TRUE(ReadByName(file.name) == file.spec.content);
   }
