@@ -225,11 +225,12 @@ ReadResult ReadWholeFile(TCascFile& file, uint8_t* out, uint64_t pos, uint64_t e
     uint32_t error = kErrorSuccess;
     const uint64_t produced = ReadWholeSpan(file, s, out, end, error);
     result.produced += produced;
+    if (error != kErrorSuccess) result.error = error;
+    // The count returned says how many bytes from the start are good: a span
+    // that comes up short ends the read, or later spans would be counted as
+    // if they followed on.
     const TFileSpan& span = file.spans[s];
-    if (error != kErrorSuccess || produced != span.contentEnd - span.contentStart) {
-      result.error = error;
-      break;
-    }
+    if (error != kErrorSuccess || produced < span.contentEnd - span.contentStart) break;
   }
   return result;
 }

@@ -5,6 +5,11 @@ Run again after changing a seed below; the written files are committed.
 """
 import os
 import struct
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import seeds_tvfs  # noqa: E402
+import seeds_tvfs_name_map  # noqa: E402
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fuzz", "corpus")
 
@@ -47,9 +52,9 @@ def main():
     for i, name in enumerate(names):
         write("asset_name", "name%02d" % i, name.encode("latin-1"))
 
-    # The TVFS root's seeds come from their own generator.
-    import seeds_tvfs
+    # The TVFS root and its name map have generators of their own.
     seeds_tvfs.main()
+    seeds_tvfs_name_map.main()
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "testkit/blte.h"
+#include "testkit/config_archives.h"
 #include "testkit/roots.h"
 
 namespace kestrine::testkit {
@@ -32,14 +33,23 @@ std::vector<uint8_t> DefaultRoot() {
 }
 
 // A BUILD_CONFIG storage finds a file through its EKey: bytes 9 to 15 hold
-// the archive number and offset. The root goes to offset 0 of archive 0.
-void NameConfigRoot(Installation& installation, const InstallationSpec& layout,
-                    ConfigValues& values) {
-  if (HasKey(values, "vfs-root")) return;
-  WrittenManifest root = EncodeManifest(layout.rootFile.value_or(DefaultRoot()));
-  std::fill(root.ekey.begin() + 9, root.ekey.end(), 0);
-  NameManifest(values, "vfs-root", root, std::nullopt);
-  installation.rootFile = std::move(root);
+// the archive number and offset. The root goes to offset 0 of archive 0
+// (in the form asked for); the further files follow it.
+void NameConfigFiles(Installation& installation, const InstallationSpec& layout,
+                     ConfigValues& values, ConfigArchiveWriter& archives) {
+  if (!HasKey(values, "vfs-root")) {
+    WrittenManifest root = EncodeManifest(layout.rootFile.value_or(DefaultRoot()));
+    if (layout.rootForm == ConfigFileForm::kBareZlib) root.encoded = BareZlibStream(root.content);
+    const ConfigFile file =
+        archives.AddEncoded("vfs-root", root.content, root.encoded, layout.rootForm, 0);
+    root.ekey = file.ekey;
+    NameConfigFile(values, file);
+    installation.rootFile = std::move(root);
+  }
+  for (const ConfigFileSpec& spec : layout.configFiles) {
+    installation.configFiles.push_back(archives.Add(spec));
+    NameConfigFile(values, installation.configFiles.back());
+  }
 }
 
 void NameRoot(Installation& installation, const InstallationSpec& layout, ConfigValues& values,
@@ -53,9 +63,10 @@ void NameRoot(Installation& installation, const InstallationSpec& layout, Config
 }
 
 ConfigValues CompleteBuildConfig(Installation& installation, const InstallationSpec& layout,
-                                 std::vector<EncodedFile>& stored) {
+                                 std::vector<EncodedFile>& stored,
+                                 ConfigArchiveWriter& configArchives) {
   ConfigValues values = layout.buildConfig;
-  if (layout.kind == BUILD_CONFIG) NameConfigRoot(installation, layout, values);
+  if (layout.kind == BUILD_CONFIG) NameConfigFiles(installation, layout, values, configArchives);
   if (HasKey(values, "encoding")) return values;
 
   EncodingManifest encoding = layout.encoding;
@@ -137,16 +148,15 @@ Installation WriteInstallation(const std::filesystem::path& root, const Installa
   installation.root = root;
   std::filesystem::create_directories(root);
   std::vector<EncodedFile> manifests;
-  std::string buildConfig = BuildConfigText(CompleteBuildConfig(installation, layout, manifests));
+  ConfigArchiveWriter configArchives;
+  std::string buildConfig =
+      BuildConfigText(CompleteBuildConfig(installation, layout, manifests, configArchives));
 
   if (layout.kind == BUILD_CONFIG) {
     installation.dataDirectory = root / "data";
     installation.buildFile = installation.dataDirectory / ".build.config";
     WriteTextFile(installation.buildFile, buildConfig);
-    if (installation.rootFile) {
-      WriteFileBytes((installation.dataDirectory / "00-00000000.data").string(),
-                     installation.rootFile->encoded);
-    }
+    configArchives.WriteTo(installation.dataDirectory);
     return installation;
   }
 

@@ -12,6 +12,7 @@
 #include "common/hex_key.h"
 #include "storage/storage.h"
 #include "testkit/build_files.h"
+#include "testkit/config_archives.h"
 #include "testkit/index_files.h"
 #include "testkit/manifests.h"
 
@@ -61,6 +62,11 @@ struct InstallationSpec {
   // into the archive "00-00000000.data". Absent: a plain-text root whose one
   // line names no stored file, so that the storage opens with no names.
   std::optional<std::vector<uint8_t>> rootFile;
+  // BUILD_CONFIG only: how the root is stored, and further files stored in
+  // its archives behind the root, named by the build configuration under
+  // their keys.
+  ConfigFileForm rootForm = ConfigFileForm::kBlte;
+  std::vector<ConfigFileSpec> configFiles;
   uint32_t indexVersion = 1;
   size_t indexBuckets = 16;
   EntryHashScheme indexScheme = EntryHashScheme::kHashlittle2;
@@ -88,6 +94,7 @@ struct Installation {
   std::optional<WrittenManifest> encodingFile;
   std::optional<WrittenManifest> downloadFile;
   std::optional<WrittenManifest> rootFile;
+  std::vector<ConfigFile> configFiles;  // BUILD_CONFIG: as stored
 };
 
 // Writes the installation below `root` (created when missing).

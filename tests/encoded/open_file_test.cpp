@@ -277,6 +277,44 @@ TEST_F(StoredFilesTest, TheWholeFileReaderDecodesEverySpanInOnePass) {
   CloseFile(file);
 }
 
+// Spans decode into their own place in the output; the count returned must
+// cover only bytes from the start that were all decoded.
+TEST_F(StoredFilesTest, TheWholeFileReaderStopsAtTheFirstSpanThatFails) {
+  TCascStorage& storage = *StorageFromHandle(storage_);
+  ASSERT_TRUE(AddDecryptionKey(storage_, kNameB, kKeyB.data()));  // key A stays unknown
+  // Reads the file of two spans: `first` and the entry after it.
+  auto readWhole = [&](const StoredFile& first, const StoredFile& second,
+                       std::vector<uint8_t>& content, uint32_t& count) {
+    ContentEntry* entry = storage.contents.FindByCKey(first.ckey.data());
+    EXPECT_EQ(entry + 1, storage.contents.FindByCKey(second.ckey.data()));
+    entry->spanCount = 2;
+    TCascFile* file = nullptr;
+    EXPECT_EQ(OpenFileByCKey(storage, first.ckey, file), kErrorSuccess);
+    SetReadStrategy(*file, ReadStrategy::kWholeFile);
+    const size_t size = first.content.size() + second.content.size();
+    content.assign(size, 0);
+    count = 0;
+    const bool read = ReadOpenFile(file, content.data(), static_cast<uint32_t>(size), &count);
+    CloseFile(file);
+    entry->spanCount = 1;
+    return read;
+  };
+  std::vector<uint8_t> content;
+  uint32_t count = 0;
+
+  const StoredFile& keyA = File("encrypted");
+  const StoredFile& keyB = File("encrypted with 4-byte IVs");
+  EXPECT_FALSE(readWhole(keyA, keyB, content, count)) << "the second span alone must not count";
+  EXPECT_EQ(GetCascError(), kErrorUnknownFileKey);
+  EXPECT_EQ(count, 0u);
+
+  const StoredFile& keysAB = File("nested encryption");
+  EXPECT_TRUE(readWhole(keyB, keysAB, content, count));
+  EXPECT_EQ(GetCascError(), kErrorUnknownFileKey);
+  ASSERT_EQ(count, keyB.content.size());
+  EXPECT_TRUE(std::equal(keyB.content.begin(), keyB.content.end(), content.begin()));
+}
+
 TEST_F(StoredFilesTest, ConsecutiveEntriesFormOneFileOfSeveralSpans) {
   AddKeys();
   TCascStorage& storage = *StorageFromHandle(storage_);
