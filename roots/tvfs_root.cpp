@@ -49,6 +49,7 @@
 #include "common/byte_reader.h"
 #include "common/errors.h"
 #include "roots/root_loaders.h"
+#include "roots/tvfs_span_record.h"
 #include "storage/config_files.h"
 #include "storage/index_files.h"
 #include "storage/manifest_file.h"
@@ -235,14 +236,7 @@ class TvfsWalker {
     const auto ekey = cft.bytes(header.ekeySize);
     const uint32_t encodedSize = cft.u32be();
     if (!cft.ok()) return kErrorFileCorrupt;
-    record = ContentEntry{};
-    std::copy(ekey.begin(), ekey.end(), record.ekey.begin());
-    record.contentSize = contentSize;
-    if (storage_.kind == BUILD_CONFIG) {
-      record.storageOffset = OffsetFromEKey(record.ekey);
-      record.encodedSize = encodedSize;
-      record.flags = EF_LOCAL | EF_EKEY;
-    }
+    record = MakeSpanRecord(storage_, ekey, contentSize, encodedSize);
     return kErrorSuccess;
   }
 
@@ -251,11 +245,7 @@ class TvfsWalker {
   // where the file lies, which no index would tell.
   ContentEntry* EntryFor(const TvfsHeader& header, const ContentEntry& record) {
     if (ContentEntry* entry = storage_.contents.FindByEKey(record.ekey.data())) return entry;
-    ContentEntry fresh = record;
-    fresh.flags |= EF_EKEY | (header.ekeySize != kFullEKey ? EF_EKEY_PARTIAL : 0);
-    fresh.spanCount = 1;
-    if (storage_.kind != BUILD_CONFIG) LocateEncodedFile(storage_, fresh);
-    return storage_.contents.Insert(fresh);
+    return AppendSpanEntry(storage_, record, header.ekeySize);
   }
 
   uint32_t SingleSpanFile(const TvfsHeader& header, ByteReader& spans) {

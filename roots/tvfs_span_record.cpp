@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "common/byte_reader.h"
+#include "storage/config_files.h"
 #include "storage/index_files.h"
 
 namespace kestrine {
@@ -10,15 +10,6 @@ namespace kestrine {
 namespace {
 
 constexpr size_t kFullEKeySize = 16;
-constexpr size_t kLocationInEKey = 9;  // bytes 9..15: the storage offset
-
-uint64_t StorageOffsetInEKey(const Key16& ekey) {
-  ByteReader reader(ekey);
-  reader.seek(kLocationInEKey);
-  uint64_t offset = 0;
-  while (reader.remaining() > 0) offset = offset << 8 | reader.u8();
-  return offset;
-}
 
 }  // namespace
 
@@ -28,7 +19,7 @@ ContentEntry MakeSpanRecord(const TCascStorage& storage, std::span<const uint8_t
   std::copy_n(ekey.begin(), std::min(ekey.size(), kFullEKeySize), record.ekey.begin());
   record.contentSize = spanSize;
   if (storage.kind == BUILD_CONFIG) {
-    record.storageOffset = StorageOffsetInEKey(record.ekey);
+    record.storageOffset = OffsetFromEKey(record.ekey);
     record.encodedSize = encodedSize;
     record.flags = EF_LOCAL | EF_EKEY;
   }
