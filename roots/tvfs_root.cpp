@@ -49,6 +49,7 @@
 #include "common/byte_reader.h"
 #include "common/errors.h"
 #include "roots/root_loaders.h"
+#include "roots/tvfs_name_map.h"
 #include "roots/tvfs_span_record.h"
 #include "storage/config_files.h"
 #include "storage/index_files.h"
@@ -173,6 +174,8 @@ class TvfsWalker {
 
   // Nested directories are mounted only when set.
   void SetDescend(bool descend) { descend_ = descend; }
+  // Paths are entered under their translation through `map` while set.
+  void SetNameMap(const TvfsNameMap* map) { nameMap_ = map; }
 
  private:
   struct Level {
@@ -266,6 +269,7 @@ class TvfsWalker {
   // whose EKey the storage does not list passes the file over, except on
   // storages keyed by full EKeys, which locate it by the EKey alone.
   uint32_t MultiSpanFile(const TvfsHeader& header, ByteReader& spans, uint8_t spanCount) {
+    if (IsNamed(TranslatedPath())) return kErrorSuccess;  // entered by the first walk
     ContentEntry* records = storage_.spanRecords.Append(spanCount);
     std::vector<ContentEntry*> entries(spanCount);
     uint32_t result = ResolveSpans(header, spans, records, entries);
@@ -344,6 +348,12 @@ class TvfsWalker {
                        });
   }
 
+  // A file of this name is in the tree already.
+  bool IsNamed(std::string_view name) const {
+    const uint32_t node = root_.tree().FindName(name);
+    return node != kNoNode && root_.tree().Node(node).entry != nullptr;
+  }
+
   uint32_t EnterName(ContentEntry* entry) {
     return root_.tree().InsertFile(entry, TranslatedPath(), kNoFileId) != nullptr
                ? kErrorSuccess
@@ -352,12 +362,15 @@ class TvfsWalker {
 
   // The name a path is entered under. Storages keyed by full EKeys map
   // paths through their "index" name map; others keep the path.
-  std::string_view TranslatedPath() const { return path_; }
+  std::string_view TranslatedPath() const {
+    return nameMap_ != nullptr ? nameMap_->Translate(path_) : std::string_view(path_);
+  }
 
   TCascStorage& storage_;
   TRootHandler_TVFS& root_;
   std::string path_;
   bool descend_ = true;
+  const TvfsNameMap* nameMap_ = nullptr;
   std::vector<const ContentEntry*> mounted_;
 };
 
@@ -366,6 +379,30 @@ void NameVfsRoot(TCascStorage& storage, TRootHandler_TVFS& root) {
   if ((storage.vfsRootEntry.flags & EF_CKEY) == 0) return;
   ContentEntry* entry = storage.contents.FindByCKey(storage.vfsRootEntry.ckey.data());
   if (entry != nullptr) (void)root.tree().InsertFile(entry, "vfs-root", kNoFileId);
+}
+
+// Storages keyed by full EKeys name their files by a flattened form first:
+// a walk of the top directory alone, untranslated, enters them and finds the
+// "index" file, whose map then gives the real paths to the main walk. The
+// names of the first walk stay and come first in a search. Without a map
+// the main walk enters the same paths again, which changes nothing.
+uint32_t LoadNameMap(TCascStorage& storage, TRootHandler_TVFS& root, const TvfsHeader& header,
+                     TvfsNameMap& map) {
+  TvfsWalker firstWalk(storage, root);
+  firstWalk.SetDescend(false);
+  if (uint32_t error = firstWalk.WalkDirectory(header)) return error;
+  (void)LoadStorageNameMap(storage, root.LookupName(&storage, "index"), map);
+  return kErrorSuccess;
+}
+
+uint32_t WalkRoot(TCascStorage& storage, TRootHandler_TVFS& root, const TvfsHeader& header) {
+  TvfsNameMap map;
+  if (storage.kind == BUILD_CONFIG) {
+    if (uint32_t error = LoadNameMap(storage, root, header, map)) return error;
+  }
+  TvfsWalker walker(storage, root);
+  if (!map.empty()) walker.SetNameMap(&map);
+  return walker.WalkDirectory(header);
 }
 
 }  // namespace
@@ -411,8 +448,7 @@ uint32_t LoadTvfsRoot(TCascStorage& storage, std::span<const uint8_t> data,
   try {
     auto root = std::make_unique<TRootHandler_TVFS>();
     NameVfsRoot(storage, *root);
-    TvfsWalker walker(storage, *root);
-    const uint32_t result = walker.WalkDirectory(header);
+    const uint32_t result = WalkRoot(storage, *root, header);
     if (result == kErrorSuccess || result == kErrorReparseRoot) storage.root = std::move(root);
     return result;
   } catch (const std::bad_alloc&) {
