@@ -1,0 +1,151 @@
+// Storages marked by "data\.build.config" whose TVFS root names its files by
+// a flattened form: the "index" file of the ROOT manifest gives their real
+// paths, which the open enters beside the flattened names. A foreign
+// "index", or one with a repeated key, gives no map at all.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "kestrine.h"
+#include "testkit/blte.h"
+#include "testkit/config_tvfs.h"
+#include "testkit/installation.h"
+#include "testkit/name_index.h"
+
+namespace kestrine {
+namespace {
+
+using testkit::ConfigFileForm;
+
+std::vector<uint8_t> IndexText(std::vector<std::string> paths) {
+  testkit::NameIndex index;
+  index.paths = std::move(paths);
+  index.oddLines = testkit::OddNameIndexLines();
+  return testkit::WriteNameIndex(index);
+}
+
+const std::vector<uint8_t> kMarine = testkit::DataLikeBytes(9000, 1);
+const std::vector<uint8_t> kUnits = testkit::DataLikeBytes(300, 2);
+const std::vector<uint8_t> kDecoy = testkit::DataLikeBytes(70, 3);
+
+// The flattened names, one of them (the decoy) without a line in the index.
+void AddFlattenedFiles(testkit::ConfigTvfsGame& game) {
+  game.Add("sdunitterranmarine.grp", kMarine);
+  game.Add("sdarrunits.dat", kUnits, ConfigFileForm::kBareZlib);
+  game.Add("sdunitdecoy.grp", kDecoy, ConfigFileForm::kBlte);
+}
+
+class OpenedConfigStorage {
+ public:
+  explicit OpenedConfigStorage(testkit::ConfigTvfsGame& game)
+      : installation_(game.Write(folder_.path() / "game")) {
+    StorageOpenArgs args{};
+    args.size = sizeof args;
+    handle_ = OpenStorage(installation_.root.string().c_str(), &args);
+  }
+  ~OpenedConfigStorage() {
+    if (handle_ != nullptr) CloseStorage(handle_);
+  }
+  StorageHandle handle() const { return handle_; }
+
+  std::vector<uint8_t> Read(const std::string& name) const {
+    FileHandle file = nullptr;
+    if (!OpenFileByName(handle_, name.c_str(), &file)) return {};
+    uint64_t size = 0;
+    std::vector<uint8_t> content;
+    if (GetFileContentSize(file, &size) == 0) {
+      content.resize(size);
+      uint32_t read = 0;
+      if (!ReadOpenFile(file, content.data(), static_cast<uint32_t>(size), &read) || read != size) {
+        content = {0xBA, 0xD0};
+      }
+    }
+    CloseFile(file);
+    return content;
+  }
+
+  // Every name a search over "*" reports, in its order.
+  std::vector<std::string> SearchNames() const {
+    std::vector<std::string> names;
+    SearchResult result{};
+    SearchHandle search = SearchFirst(handle_, "*", &result, nullptr);
+    for (bool found = search != nullptr; found && names.size() < 1000;
+         found = SearchNext(search, &result)) {
+      names.push_back(result.fileName);
+    }
+    if (search != nullptr) SearchClose(search);
+    return names;
+  }
+
+ private:
+  testkit::TempFolder folder_;
+  testkit::Installation installation_;
+  StorageHandle handle_ = nullptr;
+};
+
+class BuildConfigTvfsTest : public ::testing::TestWithParam<ConfigFileForm> {};
+
+TEST_P(BuildConfigTvfsTest, TheIndexGivesTheRealNamesBesideTheFlattenedOnes) {
+  testkit::ConfigTvfsGame game(GetParam());
+  AddFlattenedFiles(game);
+  game.AddRootManifest(IndexText({"SD/Unit/Terran/Marine.grp", "SD\\Arr\\units.dat"}), "index",
+                       GetParam());
+  OpenedConfigStorage storage(game);
+  ASSERT_NE(storage.handle(), nullptr) << GetCascError();
+
+  EXPECT_TRUE(storage.Read("SD\\Unit\\Terran\\Marine.grp") == kMarine);
+  EXPECT_TRUE(storage.Read("sd/arr/UNITS.dat") == kUnits);
+  EXPECT_TRUE(storage.Read("sdunitterranmarine.grp") == kMarine);
+  EXPECT_TRUE(storage.Read("sdunitdecoy.grp") == kDecoy);
+  EXPECT_TRUE(storage.Read("SD/Unit/Decoy.grp").empty());
+
+  // Each name once; the names of the first walk before the real ones.
+  const std::vector<std::string> names = storage.SearchNames();
+  auto position = [&names](const std::string& name) {
+    EXPECT_EQ(std::count(names.begin(), names.end(), name), 1) << name;
+    return std::find(names.begin(), names.end(), name) - names.begin();
+  };
+  const auto firstReal =
+      std::min(position("SD\\Unit\\Terran\\Marine.grp"), position("SD\\Arr\\units.dat"));
+  for (const char* flattened :
+       {"sdunitterranmarine.grp", "sdarrunits.dat", "sdunitdecoy.grp", "index"}) {
+    EXPECT_LT(position(flattened), firstReal) << flattened;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(RootForms, BuildConfigTvfsTest,
+                         ::testing::Values(ConfigFileForm::kBlte, ConfigFileForm::kBlteBehindHeader,
+                                           ConfigFileForm::kBareZlib));
+
+// An "index" that is not the ROOT manifest's file is no map, even when the
+// ROOT manifest holds the same lines under another name.
+TEST(BuildConfigTvfsMapTest, AForeignIndexIsIgnored) {
+  const std::vector<uint8_t> text = IndexText({"SD/Unit/Terran/Marine.grp"});
+  testkit::ConfigTvfsGame game;
+  AddFlattenedFiles(game);
+  game.Add("index", text);
+  game.AddRootManifest(IndexText({"SD/Unit/Terran/Marine.grp", "other/line.txt"}), "root.txt");
+  OpenedConfigStorage storage(game);
+  ASSERT_NE(storage.handle(), nullptr) << GetCascError();
+  EXPECT_TRUE(storage.Read("index") == text);
+  EXPECT_TRUE(storage.Read("sdunitterranmarine.grp") == kMarine);
+  EXPECT_TRUE(storage.Read("SD/Unit/Terran/Marine.grp").empty());
+}
+
+// Two lines of the same key (separators do not count) drop every line.
+TEST(BuildConfigTvfsMapTest, ARepeatedKeyDropsTheWholeMap) {
+  testkit::ConfigTvfsGame game;
+  AddFlattenedFiles(game);
+  game.AddRootManifest(
+      IndexText({"SD/Arr/Units.dat", "SD/Unit/Terran/Marine.grp", "SDArr/units.DAT"}));
+  OpenedConfigStorage storage(game);
+  ASSERT_NE(storage.handle(), nullptr) << GetCascError();
+  EXPECT_TRUE(storage.Read("sdarrunits.dat") == kUnits);
+  EXPECT_TRUE(storage.Read("SD/Arr/Units.dat").empty());
+  EXPECT_TRUE(storage.Read("SD/Unit/Terran/Marine.grp").empty());
+}
+
+}  // namespace
+}  // namespace kestrine
