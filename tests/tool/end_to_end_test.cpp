@@ -22,8 +22,10 @@
 #include <gtest/gtest.h>
 
 #include "encoded/inflate.h"
+#include "testkit/config_tvfs.h"
 #include "testkit/demo_installation.h"
 #include "testkit/index_files.h"
+#include "testkit/name_index.h"
 #include "testkit/roots.h"
 #include "testkit/special_files.h"
 #include "testkit/stream_files.h"
@@ -672,6 +674,104 @@ TEST(EndToEndTvfsTest, DamagedFrameInASpanFailsTheImport) {
             "Asset import failed: Cannot read local asset SD\\Unit\\Terran\\Marine.grp, "
             "error 1392\n");
 }
+
+// ---- data\.build.config installations with a TVFS root
+
+using testkit::ConfigFileForm;
+
+struct ConfigFormCase {
+  const char* label;
+  ConfigFileForm assets;  // how the assets are stored
+  ConfigFileForm root;
+  bool nameMap;  // the root names the files by flattened names and an index
+};
+
+void PrintTo(const ConfigFormCase& formCase, std::ostream* os) {
+  *os << formCase.label;
+}
+
+// A small classic game; each asset under its real path, or under its
+// flattened form with the ROOT manifest's "index" giving the real path.
+// Beside them lie a decoy that the index does not name, which stays
+// flattened and is no asset, and an "index" that is no ROOT manifest.
+struct ConfigTvfsClassicGame {
+  explicit ConfigTvfsClassicGame(const ConfigFormCase& formCase) : game(formCase.root) {
+    const std::vector<std::pair<std::string, std::vector<uint8_t>>> assets = {
+        {"SD/Arr/SfxData.tbl", SoundTable({"Misc\\A.wav"})},
+        {"SD/Sound/Misc/A.wav", testkit::DataLikeBytes(900, 2)},
+        {"SD/Arr/Units.dat", testkit::DataLikeBytes(4000, 1)},
+        {"SD/Unit/Terran/Marine.grp", testkit::DataLikeBytes(20000, 3)}};
+    std::vector<std::string> indexLines;
+    for (const auto& [name, content] : assets) {
+      const std::string stored = formCase.nameMap ? Flattened(name) : name;
+      marine = game.Add(stored, content, formCase.assets);
+      indexLines.push_back(name);
+      expected.push_back(
+          {testkit::AssetNameOf(name), static_cast<uint32_t>(content.size()), content});
+    }
+    game.Add("sdunitzergdrone.grp", testkit::DataLikeBytes(300, 4), formCase.assets);
+    testkit::NameIndex index;
+    index.paths = indexLines;
+    game.AddRootManifest(testkit::WriteNameIndex(index), formCase.nameMap ? "index" : "",
+                         formCase.assets);
+    std::sort(expected.begin(), expected.end(),
+              [](const DemoRecord& a, const DemoRecord& b) { return a.name < b.name; });
+  }
+  static std::string Flattened(std::string name) {
+    std::erase(name, '/');
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(c)); });
+    return name;
+  }
+
+  testkit::ConfigTvfsGame game;
+  testkit::ConfigFile marine;  // stored last of the assets
+  std::vector<DemoRecord> expected;
+};
+
+class EndToEndConfigTvfsTest : public ::testing::TestWithParam<ConfigFormCase> {};
+
+TEST_P(EndToEndConfigTvfsTest, ImportsTheAssetsByTheirRealNames) {
+  TempDir dir;
+  ConfigTvfsClassicGame classic(GetParam());
+  classic.game.Write(dir.path() / "game");
+  ToolRun run = RunTool(dir, dir.File("game"), dir.File("out.kvrn"));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, ExpectedOutput(classic.expected));
+  EXPECT_TRUE(ReadFile(dir.File("out.kvrn")) == Text(testkit::BundleBytes(classic.expected)));
+}
+
+// A flipped byte in the last frame of a checked BLTE asset.
+TEST_P(EndToEndConfigTvfsTest, DamagedFrameInAnAssetFailsTheImport) {
+  if (GetParam().assets == ConfigFileForm::kBareZlib) GTEST_SKIP() << "no frames to check";
+  TempDir dir;
+  ConfigTvfsClassicGame classic(GetParam());
+  const testkit::Installation game = classic.game.Write(dir.path() / "game");
+  const std::string archive =
+      (game.dataDirectory / testkit::BuildConfigArchiveName(classic.marine.archive)).string();
+  std::string bytes = ReadFile(archive);
+  const uint64_t end = classic.marine.offset + classic.marine.encodedSize;
+  ASSERT_LE(end, bytes.size());
+  bytes[end - 20] ^= 0x10;
+  test::WriteFile(archive, bytes);
+  ExpectFailedCleanly(ImportOverEarlierBundle(dir), kMarineFailed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, EndToEndConfigTvfsTest,
+    ::testing::Values(ConfigFormCase{"NameMapRecordHeaders", ConfigFileForm::kBlteBehindHeader,
+                                     ConfigFileForm::kBlteBehindHeader, true},
+                      ConfigFormCase{"NameMapPlainBlte", ConfigFileForm::kBlte,
+                                     ConfigFileForm::kBlte, true},
+                      ConfigFormCase{"NameMapBareZlibRoot", ConfigFileForm::kBlte,
+                                     ConfigFileForm::kBareZlib, true},
+                      ConfigFormCase{"NameMapBareZlibAssets", ConfigFileForm::kBareZlib,
+                                     ConfigFileForm::kBlteBehindHeader, true},
+                      ConfigFormCase{"RealNamesRecordHeaders", ConfigFileForm::kBlteBehindHeader,
+                                     ConfigFileForm::kBlte, false},
+                      ConfigFormCase{"RealNamesBareZlibRoot", ConfigFileForm::kBlte,
+                                     ConfigFileForm::kBareZlib, false}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
 }  // namespace kestrine
