@@ -8,6 +8,10 @@ namespace {
 constexpr uint32_t kFileArchive = 1;
 }
 
+TvfsSpan SpanOf(const ConfigFile& file) {
+  return {file.ekey, static_cast<uint32_t>(file.content.size()), file.encodedSize};
+}
+
 ConfigTvfsGame::ConfigTvfsGame(ConfigFileForm rootForm) {
   layout_.kind = BUILD_CONFIG;
   layout_.rootForm = rootForm;
@@ -24,21 +28,26 @@ ConfigFile ConfigTvfsGame::Store(const std::string& key, std::vector<uint8_t> co
 
 ConfigFile ConfigTvfsGame::Add(const std::string& name, std::vector<uint8_t> content,
                                ConfigFileForm form) {
-  ConfigFile file = Store("vfs-" + std::to_string(nextKey_++), std::move(content), form);
-  Name(name, file);
+  ConfigFile file = AddUnnamed(std::move(content), form);
+  root_.files.push_back({name, {SpanOf(file)}});
   return file;
+}
+
+ConfigFile ConfigTvfsGame::AddUnnamed(std::vector<uint8_t> content, ConfigFileForm form) {
+  return Store("vfs-" + std::to_string(nextKey_++), std::move(content), form);
+}
+
+void ConfigTvfsGame::AddSpanned(const std::string& name, const std::vector<ConfigFile>& spans) {
+  TvfsFile file{name, {}};
+  for (const ConfigFile& span : spans) file.spans.push_back(SpanOf(span));
+  root_.files.push_back(std::move(file));
 }
 
 ConfigFile ConfigTvfsGame::AddRootManifest(std::vector<uint8_t> content, const std::string& name,
                                            ConfigFileForm form) {
   ConfigFile file = Store("root", std::move(content), form);
-  if (!name.empty()) Name(name, file);
+  if (!name.empty()) root_.files.push_back({name, {SpanOf(file)}});
   return file;
-}
-
-void ConfigTvfsGame::Name(const std::string& name, const ConfigFile& file) {
-  root_.files.push_back(
-      {name, {{file.ekey, static_cast<uint32_t>(file.content.size()), file.encodedSize}}});
 }
 
 Installation ConfigTvfsGame::Write(const std::filesystem::path& path) {

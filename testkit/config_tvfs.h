@@ -15,6 +15,9 @@
 
 namespace kestrine::testkit {
 
+// The span that names a stored file.
+TvfsSpan SpanOf(const ConfigFile& file);
+
 class ConfigTvfsGame {
  public:
   explicit ConfigTvfsGame(ConfigFileForm rootForm = ConfigFileForm::kBlte);
@@ -22,6 +25,12 @@ class ConfigTvfsGame {
   // Stores `content` and names it `name` in the root; returns it as stored.
   ConfigFile Add(const std::string& name, std::vector<uint8_t> content,
                  ConfigFileForm form = ConfigFileForm::kBlteBehindHeader);
+  // Stores `content` without naming it in the root (a span, or a file of a
+  // nested directory).
+  ConfigFile AddUnnamed(std::vector<uint8_t> content,
+                        ConfigFileForm form = ConfigFileForm::kBlteBehindHeader);
+  // Names a file of one span per stored file.
+  void AddSpanned(const std::string& name, const std::vector<ConfigFile>& spans);
   // Stores `content` as the file of the "root" key (the ROOT manifest) and
   // names it `name` in the root, unless `name` is empty.
   ConfigFile AddRootManifest(std::vector<uint8_t> content, const std::string& name = "index",
@@ -31,7 +40,6 @@ class ConfigTvfsGame {
 
  private:
   ConfigFile Store(const std::string& key, std::vector<uint8_t> content, ConfigFileForm form);
-  void Name(const std::string& name, const ConfigFile& file);
 
   InstallationSpec layout_;
   TvfsRoot root_;

@@ -13,6 +13,7 @@
 #include "testkit/config_tvfs.h"
 #include "testkit/installation.h"
 #include "testkit/name_index.h"
+#include "testkit/tvfs.h"
 
 namespace kestrine {
 namespace {
@@ -118,6 +119,34 @@ TEST_P(BuildConfigTvfsTest, TheIndexGivesTheRealNamesBesideTheFlattenedOnes) {
 INSTANTIATE_TEST_SUITE_P(RootForms, BuildConfigTvfsTest,
                          ::testing::Values(ConfigFileForm::kBlte, ConfigFileForm::kBlteBehindHeader,
                                            ConfigFileForm::kBareZlib));
+
+// The first walk passes nested directories over and enters a file of
+// several spans under its flattened name; the main walk mounts the
+// directories and enters the file again under its real name, bound to the
+// same spans.
+TEST(BuildConfigTvfsMapTest, SpannedFilesAndNestedDirectoriesAreNamedOnce) {
+  testkit::ConfigTvfsGame game;
+  const std::vector<uint8_t> head = testkit::DataLikeBytes(12000, 5);
+  const std::vector<uint8_t> tail = testkit::DataLikeBytes(3000, 6);
+  game.AddSpanned("sdmusiclong.ogg", {game.AddUnnamed(head), game.AddUnnamed(tail)});
+  testkit::TvfsRoot inner;
+  inner.ekeySize = 16;
+  inner.files = {{"notes/readme.txt", {testkit::SpanOf(game.AddUnnamed(kUnits))}}};
+  game.Add("pack", testkit::WriteTvfs(inner));
+  game.AddRootManifest(IndexText({"SD/Music/Long.ogg"}));
+  OpenedConfigStorage storage(game);
+  ASSERT_NE(storage.handle(), nullptr) << GetCascError();
+
+  std::vector<uint8_t> whole = head;
+  whole.insert(whole.end(), tail.begin(), tail.end());
+  EXPECT_TRUE(storage.Read("SD/Music/Long.ogg") == whole);
+  EXPECT_TRUE(storage.Read("sdmusiclong.ogg") == whole);
+  EXPECT_TRUE(storage.Read("pack:notes/readme.txt") == kUnits);
+  const std::vector<std::string> names = storage.SearchNames();
+  for (const char* name : {"sdmusiclong.ogg", "SD\\Music\\Long.ogg", "pack:notes\\readme.txt"}) {
+    EXPECT_EQ(std::count(names.begin(), names.end(), name), 1) << name;
+  }
+}
 
 // An "index" that is not the ROOT manifest's file is no map, even when the
 // ROOT manifest holds the same lines under another name.
