@@ -664,6 +664,33 @@ TEST(EndToEndTvfsTest, ImportsSpansLongNamesAndTheRootLoadedAgain) {
   EXPECT_TRUE(ReadFile(dir.File("out.kvrn")) == Text(testkit::BundleBytes(game.expected)));
 }
 
+// Every width of the CFT offsets in a VFS entry (1 to 4 bytes, from the CFT
+// size), with EKeys of 9 and of 16 bytes.
+class EndToEndTvfsLayoutTest : public ::testing::TestWithParam<std::tuple<uint32_t, uint8_t>> {};
+
+TEST_P(EndToEndTvfsLayoutTest, ImportsByteExact) {
+  const auto [cftSize, ekeySize] = GetParam();
+  TempDir dir;
+  TvfsGame game = TvfsClassicGame();
+  game.root.cftSize = cftSize;
+  game.root.ekeySize = ekeySize;
+  game.Write(dir.path() / "game");
+  ToolRun run = RunTool(dir, dir.File("game"), dir.File("out.kvrn"));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(ReadFile(dir.File("out.kvrn")) == Text(testkit::BundleBytes(game.expected)));
+}
+
+INSTANTIATE_TEST_SUITE_P(CftWidths, EndToEndTvfsLayoutTest,
+                         ::testing::Combine(::testing::Values(0xFFu, 0x100u, 0xFFFFu, 0x10000u,
+                                                              0x1000000u),
+                                            ::testing::Values(uint8_t{9}, uint8_t{16})),
+                         [](const auto& info) {
+                           char name[32];
+                           std::snprintf(name, sizeof name, "Cft%X_EKey%u", std::get<0>(info.param),
+                                         std::get<1>(info.param));
+                           return std::string(name);
+                         });
+
 TEST(EndToEndTvfsTest, DamagedFrameInASpanFailsTheImport) {
   TempDir dir;
   TvfsGame game = TvfsClassicGame(testkit::Md5Fault::kWrong);
