@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "testkit/installation.h"
 #include "testkit/name_index.h"
 #include "testkit/tvfs.h"
+#include "tests/storage/opened_storage.h"
 
 namespace kestrine {
 namespace {
@@ -38,52 +40,17 @@ void AddFlattenedFiles(testkit::ConfigTvfsGame& game) {
   game.Add("sdunitdecoy.grp", kDecoy, ConfigFileForm::kBlte);
 }
 
-class OpenedConfigStorage {
+// The game written to a folder of its own and opened.
+class OpenedConfigStorage : public test::OpenedStorage {
  public:
   explicit OpenedConfigStorage(testkit::ConfigTvfsGame& game)
-      : installation_(game.Write(folder_.path() / "game")) {
-    StorageOpenArgs args{};
-    args.size = sizeof args;
-    handle_ = OpenStorage(installation_.root.string().c_str(), &args);
-  }
-  ~OpenedConfigStorage() {
-    if (handle_ != nullptr) CloseStorage(handle_);
-  }
-  StorageHandle handle() const { return handle_; }
-
-  std::vector<uint8_t> Read(const std::string& name) const {
-    FileHandle file = nullptr;
-    if (!OpenFileByName(handle_, name.c_str(), &file)) return {};
-    uint64_t size = 0;
-    std::vector<uint8_t> content;
-    if (GetFileContentSize(file, &size) == 0) {
-      content.resize(size);
-      uint32_t read = 0;
-      if (!ReadOpenFile(file, content.data(), static_cast<uint32_t>(size), &read) || read != size) {
-        content = {0xBA, 0xD0};
-      }
-    }
-    CloseFile(file);
-    return content;
-  }
-
-  // Every name a search over "*" reports, in its order.
-  std::vector<std::string> SearchNames() const {
-    std::vector<std::string> names;
-    SearchResult result{};
-    SearchHandle search = SearchFirst(handle_, "*", &result, nullptr);
-    for (bool found = search != nullptr; found && names.size() < 1000;
-         found = SearchNext(search, &result)) {
-      names.push_back(result.fileName);
-    }
-    if (search != nullptr) SearchClose(search);
-    return names;
-  }
+      : OpenedConfigStorage(std::make_unique<testkit::TempFolder>(), game) {}
 
  private:
-  testkit::TempFolder folder_;
-  testkit::Installation installation_;
-  StorageHandle handle_ = nullptr;
+  OpenedConfigStorage(std::unique_ptr<testkit::TempFolder> folder, testkit::ConfigTvfsGame& game)
+      : test::OpenedStorage(game.Write(folder->path() / "game").root), folder_(std::move(folder)) {}
+
+  std::unique_ptr<testkit::TempFolder> folder_;
 };
 
 class BuildConfigTvfsTest : public ::testing::TestWithParam<ConfigFileForm> {};

@@ -13,36 +13,17 @@
 #include "testkit/installation.h"
 #include "testkit/manifests.h"
 #include "testkit/roots.h"
+#include "tests/storage/opened_storage.h"
 
 namespace kestrine {
 namespace {
+
+using test::OpenedStorage;
 
 using testkit::InstallationSpec;
 using testkit::KeyFromSeed;
 using testkit::StoredFile;
 using testkit::TempFolder;
-
-class OpenedStorage {
- public:
-  explicit OpenedStorage(const testkit::Installation& installation, uint32_t flags = 0) {
-    StorageOpenArgs args{};
-    args.size = sizeof(args);
-    args.flags = flags;
-    handle_ = OpenStorage(installation.root.string().c_str(), &args);
-    error_ = GetCascError();
-  }
-  ~OpenedStorage() {
-    if (handle_) CloseStorage(handle_);
-  }
-  StorageHandle handle() const { return handle_; }
-  TCascStorage* operator->() const { return StorageFromHandle(handle_); }
-  TCascStorage* get() const { return StorageFromHandle(handle_); }
-  uint32_t error() const { return error_; }
-
- private:
-  StorageHandle handle_ = nullptr;
-  uint32_t error_ = 0;
-};
 
 StoredFile ContentFile(uint32_t seed, size_t size) {
   testkit::BlteSpec blte;
@@ -54,17 +35,6 @@ StoredFile ContentFile(uint32_t seed, size_t size) {
 void StoreAndList(InstallationSpec& layout, const StoredFile& file) {
   layout.files.push_back({file.ekey, file.encoded});
   layout.encoding.entries.push_back({file.ckey, file.content.size(), {file.ekey}});
-}
-
-std::vector<uint8_t> ReadByName(StorageHandle storage, const std::string& name) {
-  FileHandle file = nullptr;
-  if (!OpenFileByName(storage, name.c_str(), &file)) return {};
-  std::vector<uint8_t> content(1 << 16);
-  uint32_t read = 0;
-  EXPECT_TRUE(ReadOpenFile(file, content.data(), static_cast<uint32_t>(content.size()), &read));
-  content.resize(read);
-  CloseFile(file);
-  return content;
 }
 
 // A build of 40 files over several ENCODING pages, 30 of them stored, and a
@@ -123,8 +93,7 @@ TEST(ManifestOpenTest, ManifestsGiveEveryFileItsContentEntry) {
     EXPECT_EQ((entry->flags & EF_IN_DOWNLOAD) != 0, inDownload);
     EXPECT_EQ(entry->priority, inDownload ? i : 0);
   }
-  EXPECT_EQ(ReadByName(storage.handle(), FormatHexKey(build.files[12].ckey)),
-            build.files[12].content);
+  EXPECT_EQ(storage.Read(FormatHexKey(build.files[12].ckey)), build.files[12].content);
 
   // Tags: download entry 0 is file 3, entry 1 file 4, entry 5 the first
   // EKey-only file, entry 6 the second.

@@ -13,9 +13,12 @@
 #include "testkit/demo_installation.h"
 #include "testkit/installation.h"
 #include "testkit/roots.h"
+#include "tests/storage/opened_storage.h"
 
 namespace kestrine {
 namespace {
+
+using test::OpenedStorage;
 
 using testkit::StoredFile;
 
@@ -77,25 +80,6 @@ struct Game {
   }
 };
 
-class Opened {
- public:
-  explicit Opened(const testkit::Installation& installation) {
-    StorageOpenArgs args{};
-    args.size = sizeof args;
-    handle_ = OpenStorage(installation.root.string().c_str(), &args);
-    error_ = GetCascError();
-  }
-  ~Opened() {
-    if (handle_ != nullptr) CloseStorage(handle_);
-  }
-  StorageHandle handle() const { return handle_; }
-  uint32_t error() const { return error_; }
-
- private:
-  StorageHandle handle_ = nullptr;
-  uint32_t error_ = 0;
-};
-
 TEST(RootOpenTest, PlainTextRootNamesTheFilesAndTheManifestsAreNamed) {
   testkit::TempFolder temp;
   Game game;
@@ -103,7 +87,7 @@ TEST(RootOpenTest, PlainTextRootNamesTheFilesAndTheManifestsAreNamed) {
   testkit::Installation installation =
       testkit::WriteInstallation(temp.path() / "game", game.layout);
 
-  Opened storage(installation);
+  OpenedStorage storage(installation);
   ASSERT_NE(storage.handle(), nullptr) << storage.error();
   EXPECT_EQ(ListedNames(storage.handle()),
             (std::vector<std::string>{"DOWNLOAD", "ENCODING", "INSTALL", "ROOT", "Readme.txt",
@@ -132,7 +116,7 @@ TEST(RootOpenTest, InstallManifestNamesTheFilesOfARootNoLoaderTakes) {
     auto installation =
         testkit::WriteInstallation(temp.path() / ("game" + std::to_string(i)), game.layout);
 
-    Opened storage(installation);
+    OpenedStorage storage(installation);
     ASSERT_NE(storage.handle(), nullptr) << storage.error();
     EXPECT_EQ(ListedNames(storage.handle()),
               (std::vector<std::string>{"DOWNLOAD", "ENCODING", "INSTALL", "ROOT", "Setup\\a.bin",

@@ -14,9 +14,12 @@
 #include "testkit/index_files.h"
 #include "testkit/installation.h"
 #include "testkit/tvfs.h"
+#include "tests/storage/opened_storage.h"
 
 namespace kestrine {
 namespace {
+
+using test::OpenedStorage;
 
 using testkit::StoredFile;
 using testkit::TvfsFile;
@@ -43,47 +46,6 @@ struct TvfsGame {
     }
     root.files.push_back(file);
   }
-};
-
-class Opened {
- public:
-  explicit Opened(const testkit::Installation& installation) {
-    StorageOpenArgs args{};
-    args.size = sizeof args;
-    handle_ = OpenStorage(installation.root.string().c_str(), &args);
-    error_ = GetCascError();
-  }
-  ~Opened() {
-    if (handle_ != nullptr) CloseStorage(handle_);
-  }
-  StorageHandle handle() const { return handle_; }
-  uint32_t error() const { return error_; }
-
-  std::vector<uint8_t> Read(const std::string& name) const {
-    FileHandle file = nullptr;
-    if (!OpenFileByName(handle_, name.c_str(), &file)) return {};
-    uint64_t size = 0;
-    std::vector<uint8_t> content;
-    if (GetFileContentSize(file, &size) == 0) {
-      content.resize(size);
-      uint32_t read = 0;
-      if (!ReadOpenFile(file, content.data(), static_cast<uint32_t>(size), &read) || read != size) {
-        content = {0xBA, 0xD0};
-      }
-    }
-    CloseFile(file);
-    return content;
-  }
-  bool Names(const std::string& name) const {
-    FileHandle file = nullptr;
-    if (!OpenFileByName(handle_, name.c_str(), &file)) return false;
-    CloseFile(file);
-    return true;
-  }
-
- private:
-  StorageHandle handle_ = nullptr;
-  uint32_t error_ = 0;
 };
 
 std::vector<StoredFile> ThreeSpans(TvfsGame& game) {
@@ -115,7 +77,7 @@ TEST(TvfsOpenTest, EveryKindOfFileReadsBackByName) {
     game.layout.rootFile = testkit::WriteTvfs(game.root);
     testkit::Installation installation = testkit::WriteInstallation(temp.path() / "g", game.layout);
 
-    Opened storage(installation);
+    OpenedStorage storage(installation);
     ASSERT_NE(storage.handle(), nullptr) << storage.error();
     for (const auto& [name, content] : game.contents)
       EXPECT_EQ(storage.Read(name), content) << name;
@@ -147,7 +109,7 @@ TEST(TvfsOpenTest, DirectoryNamingItselfIsMountedOnce) {
   game.layout.rootFile = testkit::WriteTvfs(game.root);
   testkit::Installation installation = testkit::WriteInstallation(temp.path() / "g", game.layout);
 
-  Opened storage(installation);
+  OpenedStorage storage(installation);
   ASSERT_NE(storage.handle(), nullptr) << storage.error();
   EXPECT_TRUE(storage.Names("pack:"));
   EXPECT_EQ(storage.Read("pack:self"), directory.content);
@@ -168,7 +130,7 @@ TEST(TvfsOpenTest, WholeFileReadStopsAtTheFirstFailingSpan) {
   game.layout.rootFile = testkit::WriteTvfs(game.root);
   testkit::Installation installation = testkit::WriteInstallation(temp.path() / "g", game.layout);
 
-  Opened storage(installation);
+  OpenedStorage storage(installation);
   ASSERT_NE(storage.handle(), nullptr) << storage.error();
   FileHandle handle = nullptr;
   ASSERT_TRUE(OpenFileByName(storage.handle(), "Long.ogg", &handle));
@@ -198,7 +160,7 @@ TEST(TvfsOpenTest, KeyFormNameLoadsTheRootAgain) {
   game.layout.rootFile = testkit::WriteTvfs(game.root);
   testkit::Installation installation = testkit::WriteInstallation(temp.path() / "g", game.layout);
 
-  Opened storage(installation);
+  OpenedStorage storage(installation);
   ASSERT_NE(storage.handle(), nullptr) << storage.error();
   EXPECT_EQ(storage.Read("early.txt"), game.contents["early.txt"]);
   EXPECT_EQ(storage.Read("SD/Main.txt"), game.contents["SD/Main.txt"]);
