@@ -40,11 +40,11 @@ uint64_t ConfigStorageOffset(uint32_t archive, uint64_t offset) {
   return uint64_t{archive} << kOffsetBits | offset;
 }
 
-ConfigFile ConfigArchiveWriter::Add(const ConfigFileSpec& spec) {
-  const std::vector<uint8_t> encoded = spec.form == ConfigFileForm::kBareZlib
-                                           ? BareZlibStream(spec.content)
-                                           : EncodeManifest(spec.content).encoded;
-  return AddEncoded(spec.key, spec.content, encoded, spec.form, spec.archive);
+ConfigFile ConfigArchiveWriter::Add(const ConfigFileLayout& layout) {
+  const std::vector<uint8_t> encoded = layout.form == ConfigFileForm::kBareZlib
+                                           ? BareZlibStream(layout.content)
+                                           : EncodeManifest(layout.content).encoded;
+  return AddEncoded(layout.key, layout.content, encoded, layout.form, layout.archive);
 }
 
 ConfigFile ConfigArchiveWriter::AddEncoded(const std::string& key, std::vector<uint8_t> content,

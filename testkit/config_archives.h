@@ -20,7 +20,7 @@ namespace kestrine::testkit {
 
 enum class ConfigFileForm { kBlte, kBlteBehindHeader, kBareZlib };
 
-struct ConfigFileSpec {
+struct ConfigFileLayout {
   std::string key;  // its build-configuration key: "vfs-1", "root", ...
   std::vector<uint8_t> content;
   ConfigFileForm form = ConfigFileForm::kBlteBehindHeader;
@@ -49,7 +49,7 @@ class ConfigArchiveWriter {
  public:
   // Encodes the file (BLTE in zlib frames of 4 KiB, or a bare zlib stream)
   // and appends it to its archive.
-  ConfigFile Add(const ConfigFileSpec& spec);
+  ConfigFile Add(const ConfigFileLayout& layout);
   // Appends `encoded` as it is.
   ConfigFile AddEncoded(const std::string& key, std::vector<uint8_t> content,
                         const std::vector<uint8_t>& encoded, ConfigFileForm form, uint32_t archive);

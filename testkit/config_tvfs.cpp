@@ -20,10 +20,10 @@ ConfigTvfsGame::ConfigTvfsGame(ConfigFileForm rootForm) {
 
 ConfigFile ConfigTvfsGame::Store(const std::string& key, std::vector<uint8_t> content,
                                  ConfigFileForm form) {
-  ConfigFileSpec spec{key, std::move(content), form, kFileArchive};
-  ConfigFile file = archives_.Add(spec);
-  layout_.configFiles.push_back(std::move(spec));
-  return file;
+  ConfigFileLayout file{key, std::move(content), form, kFileArchive};
+  ConfigFile written = archives_.Add(file);
+  layout_.configFiles.push_back(std::move(file));
+  return written;
 }
 
 ConfigFile ConfigTvfsGame::Add(const std::string& name, std::vector<uint8_t> content,

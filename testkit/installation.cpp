@@ -46,8 +46,8 @@ void NameConfigFiles(Installation& installation, const InstallationSpec& layout,
     NameConfigFile(values, file);
     installation.rootFile = std::move(root);
   }
-  for (const ConfigFileSpec& spec : layout.configFiles) {
-    installation.configFiles.push_back(archives.Add(spec));
+  for (const ConfigFileLayout& file : layout.configFiles) {
+    installation.configFiles.push_back(archives.Add(file));
     NameConfigFile(values, installation.configFiles.back());
   }
 }

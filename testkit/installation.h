@@ -66,7 +66,7 @@ struct InstallationSpec {
   // its archives behind the root, named by the build configuration under
   // their keys.
   ConfigFileForm rootForm = ConfigFileForm::kBlte;
-  std::vector<ConfigFileSpec> configFiles;
+  std::vector<ConfigFileLayout> configFiles;
   uint32_t indexVersion = 1;
   size_t indexBuckets = 16;
   EntryHashScheme indexScheme = EntryHashScheme::kHashlittle2;

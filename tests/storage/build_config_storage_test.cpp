@@ -23,11 +23,11 @@ namespace kestrine {
 namespace {
 
 using testkit::ConfigFileForm;
-using testkit::ConfigFileSpec;
+using testkit::ConfigFileLayout;
 
 struct NamedConfigFile {
   const char* name;  // in the stand-in root
-  ConfigFileSpec spec;
+  ConfigFileLayout layout;
 };
 
 std::vector<uint8_t> NameIndexContent() {
@@ -59,8 +59,8 @@ class BuildConfigStorageTest : public ::testing::TestWithParam<ConfigFileForm> {
     layout.rootForm = GetParam();
     testkit::PlainTextRoot root;
     for (const NamedConfigFile& file : StoredFiles()) {
-      layout.configFiles.push_back(file.spec);
-      root.lines.push_back(testkit::RootLine(file.name, ComputeMd5(file.spec.content)));
+      layout.configFiles.push_back(file.layout);
+      root.lines.push_back(testkit::RootLine(file.name, ComputeMd5(file.layout.content)));
     }
     layout.rootFile = testkit::WritePlainTextRoot(root);
     installation_ = testkit::WriteInstallation(folder_.path() / "game", layout);
@@ -101,7 +101,7 @@ TEST_P(BuildConfigStorageTest, EveryStoredFormReadsBackByName) {
   EXPECT_TRUE(std::filesystem::exists(installation_.dataDirectory / "01-00000002.data"));
   for (const NamedConfigFile& file : StoredFiles()) {
     SCOPED_TRACE(file.name);
-    EXPECT_TRUE(ReadByName(file.name) == file.spec.content);
+    EXPECT_TRUE(ReadByName(file.name) == file.layout.content);
   }
   // Located by all sixteen EKey bytes; the bare zlib stream is marked so.
   for (const testkit::ConfigFile& file : written) {
