@@ -191,8 +191,8 @@ std::vector<PlannedFile> PlanFiles() {
 // Small files: one frame, often without a table; larger ones 64 KiB frames,
 // the largest 256 KiB frames. Mostly 'Z', every tenth frame 'N'; a quarter
 // of the sounds are stored plain throughout.
-testkit::BlteSpec SpecFor(const PlannedFile& file, uint64_t seed) {
-  testkit::BlteSpec layout;
+testkit::BltePlan PlanFor(const PlannedFile& file, uint64_t seed) {
+  testkit::BltePlan layout;
   const size_t size = file.size;
   const uint8_t mode = file.plain || (size <= 64 * KiB && seed % 7 == 0) ? 'N' : 'Z';
   if (size <= 64 * KiB && seed % 3 == 0) {
@@ -213,7 +213,7 @@ void Generate(const fs::path& folder) {
   const fs::path install = folder / "install";
   const fs::path archiveFolder = install / "Data" / "data";
   fs::create_directories(archiveFolder);
-  testkit::InstallationSpec layout;
+  testkit::InstallationPlan layout;
   layout.products[0].product = "s1";
   layout.products[0].cdnPath = "tpr/sc1live";
   testkit::PlainTextRoot root;
@@ -226,7 +226,7 @@ void Generate(const fs::path& folder) {
     std::vector<uint8_t> content = planned.content.empty()
                                        ? testkit::DataLikeBytes(planned.size, 100 + i)
                                        : std::move(planned.content);
-    testkit::StoredFile file = testkit::EncodeFile(std::move(content), SpecFor(planned, Mix(i)));
+    testkit::StoredFile file = testkit::EncodeFile(std::move(content), PlanFor(planned, Mix(i)));
     entries.push_back(archives.Append(file));
     layout.encoding.entries.push_back(
         {file.ckey, static_cast<uint32_t>(planned.size), {file.ekey}});

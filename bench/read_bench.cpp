@@ -39,8 +39,8 @@ struct ListedFile {
 
 // The mix: many small files (one frame, or frames of 16 KiB; some plain) and
 // a few multi-MiB files of 256 KiB frames, mostly zlib.
-testkit::BlteSpec SpecFor(size_t size, uint32_t seed) {
-  testkit::BlteSpec layout;
+testkit::BltePlan PlanFor(size_t size, uint32_t seed) {
+  testkit::BltePlan layout;
   const bool large = size > (1u << 20);
   const uint8_t mode = (!large && seed % 7 == 0) ? 'N' : 'Z';
   if (!large && seed % 3 == 0) {
@@ -77,7 +77,7 @@ std::vector<size_t> FileSizes(uint64_t totalMib) {
 void Generate(const fs::path& folder, uint64_t totalMib) {
   const fs::path archiveFolder = folder / "Data" / "data";
   fs::create_directories(archiveFolder);
-  testkit::InstallationSpec layout;
+  testkit::InstallationPlan layout;
   std::vector<testkit::IndexEntry> entries;
   std::ofstream list(folder / "files.txt");
   ArchiveAppender archives(archiveFolder.string());
@@ -85,7 +85,7 @@ void Generate(const fs::path& folder, uint64_t totalMib) {
   for (size_t size : FileSizes(totalMib)) {
     ++seed;
     testkit::StoredFile file =
-        testkit::EncodeFile(testkit::DataLikeBytes(size, seed), SpecFor(size, seed));
+        testkit::EncodeFile(testkit::DataLikeBytes(size, seed), PlanFor(size, seed));
     entries.push_back(archives.Append(file));
     layout.encoding.entries.push_back({file.ckey, size, {file.ekey}});
     list << FormatHexKey(file.ckey) << ' ' << FormatHexKey(file.ekey) << ' ' << size << '\n';

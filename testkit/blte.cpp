@@ -19,7 +19,7 @@ void PutBig(std::vector<uint8_t>& out, uint64_t value, size_t bytes) {
   for (size_t i = bytes; i-- > 0;) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-std::vector<uint8_t> Compress(std::span<const uint8_t> content, const FrameSpec& frame) {
+std::vector<uint8_t> Compress(std::span<const uint8_t> content, const FramePlan& frame) {
   uLongf size = compressBound(static_cast<uLong>(content.size()));
   std::vector<uint8_t> stream(size);
   if (compress2(stream.data(), &size, content.data(), static_cast<uLong>(content.size()),
@@ -62,10 +62,10 @@ Key16 Md5Of(std::span<const uint8_t> bytes) {
 
 }  // namespace
 
-std::vector<FrameSpec> SplitFrames(size_t contentSize, size_t frameSize, uint8_t mode) {
-  std::vector<FrameSpec> frames;
+std::vector<FramePlan> SplitFrames(size_t contentSize, size_t frameSize, uint8_t mode) {
+  std::vector<FramePlan> frames;
   for (size_t at = 0; at < contentSize || frames.empty(); at += frameSize) {
-    FrameSpec frame;
+    FramePlan frame;
     frame.contentSize = std::min(frameSize, contentSize - at);
     frame.mode = mode;
     frames.push_back(frame);
@@ -74,7 +74,7 @@ std::vector<FrameSpec> SplitFrames(size_t contentSize, size_t frameSize, uint8_t
   return frames;
 }
 
-std::vector<uint8_t> EncodeFrame(std::span<const uint8_t> content, const FrameSpec& frame,
+std::vector<uint8_t> EncodeFrame(std::span<const uint8_t> content, const FramePlan& frame,
                                  uint32_t frameIndex) {
   std::vector<uint8_t> payload;
   if (frame.mode == 'Z') {
@@ -92,16 +92,16 @@ std::vector<uint8_t> EncodeFrame(std::span<const uint8_t> content, const FrameSp
   return encoded;
 }
 
-std::vector<uint8_t> WriteBlte(std::span<const uint8_t> content, const BlteSpec& layout) {
+std::vector<uint8_t> WriteBlte(std::span<const uint8_t> content, const BltePlan& layout) {
   size_t total = 0;
-  for (const FrameSpec& frame : layout.frames) total += frame.contentSize;
+  for (const FramePlan& frame : layout.frames) total += frame.contentSize;
   if (total != content.size()) throw std::invalid_argument("frames do not cover the content");
   if (!layout.frameTable && layout.frames.size() != 1) {
     throw std::invalid_argument("a container without frame table holds one frame");
   }
   std::vector<std::vector<uint8_t>> frames;
   size_t at = 0;
-  for (const FrameSpec& frame : layout.frames) {
+  for (const FramePlan& frame : layout.frames) {
     frames.push_back(EncodeFrame(content.subspan(at, frame.contentSize), frame,
                                  static_cast<uint32_t>(frames.size())));
     at += frame.contentSize;
@@ -115,7 +115,7 @@ std::vector<uint8_t> WriteBlte(std::span<const uint8_t> content, const BlteSpec&
     out.push_back(layout.tableFlags);
     PutBig(out, layout.frameCountField.value_or(static_cast<uint32_t>(frames.size())), 3);
     for (size_t i = 0; i < frames.size(); ++i) {
-      const FrameSpec& frame = layout.frames[i];
+      const FramePlan& frame = layout.frames[i];
       PutBig(out, frames[i].size(), 4);
       PutBig(out, frame.contentSizeField.value_or(static_cast<uint32_t>(frame.contentSize)), 4);
       Key16 md5 = Md5Of(frames[i]);
@@ -128,7 +128,7 @@ std::vector<uint8_t> WriteBlte(std::span<const uint8_t> content, const BlteSpec&
   return out;
 }
 
-StoredFile EncodeFile(std::vector<uint8_t> content, const BlteSpec& layout) {
+StoredFile EncodeFile(std::vector<uint8_t> content, const BltePlan& layout) {
   StoredFile file;
   file.encoded = WriteBlte(content, layout);
   file.ckey = Md5Of(content);

@@ -33,7 +33,7 @@ struct EncryptionLayer {
 
 enum class Md5Fault { kNone, kZero, kWrong };
 
-struct FrameSpec {
+struct FramePlan {
   size_t contentSize = 0;
   uint8_t mode = 'Z';                       // the innermost mode ('N', 'Z', or any byte)
   std::vector<EncryptionLayer> encryption;  // outermost first
@@ -47,8 +47,8 @@ struct FrameSpec {
   size_t truncateBy = 0;                     // bytes cut from the encoded frame
 };
 
-struct BlteSpec {
-  std::vector<FrameSpec> frames;  // content sizes add up to the content
+struct BltePlan {
+  std::vector<FramePlan> frames;  // content sizes add up to the content
   bool frameTable = true;         // false: header size 0 and exactly one frame
   // Faults.
   uint8_t tableFlags = 0x0F;
@@ -58,14 +58,14 @@ struct BlteSpec {
 
 // Frames of `frameSize` content bytes (the last one takes the rest) covering
 // `contentSize` bytes, all in `mode`. No content gives one empty frame.
-std::vector<FrameSpec> SplitFrames(size_t contentSize, size_t frameSize, uint8_t mode = 'Z');
+std::vector<FramePlan> SplitFrames(size_t contentSize, size_t frameSize, uint8_t mode = 'Z');
 
 // One encoded frame: mode byte and payload.
-std::vector<uint8_t> EncodeFrame(std::span<const uint8_t> content, const FrameSpec& frame,
+std::vector<uint8_t> EncodeFrame(std::span<const uint8_t> content, const FramePlan& frame,
                                  uint32_t frameIndex);
 // The whole BLTE data. Throws std::invalid_argument when the frames do not
 // cover the content or a table-less container has several frames.
-std::vector<uint8_t> WriteBlte(std::span<const uint8_t> content, const BlteSpec& layout);
+std::vector<uint8_t> WriteBlte(std::span<const uint8_t> content, const BltePlan& layout);
 
 // A file as stored: its content, its encoded form and both keys.
 struct StoredFile {
@@ -78,7 +78,7 @@ struct StoredFile {
   uint16_t entryFlags = 0;  // EF_* added to the entry
 };
 
-StoredFile EncodeFile(std::vector<uint8_t> content, const BlteSpec& layout);
+StoredFile EncodeFile(std::vector<uint8_t> content, const BltePlan& layout);
 // Content stored as it is, without BLTE framing.
 StoredFile PlainFile(std::vector<uint8_t> content);
 

@@ -31,7 +31,7 @@ void AppendRecordHeader(std::vector<uint8_t>& archive, const Key16& ekey, uint32
 }  // namespace
 
 std::vector<uint8_t> BareZlibStream(const std::vector<uint8_t>& content) {
-  std::vector<uint8_t> frame = EncodeFrame(content, FrameSpec{}, 0);
+  std::vector<uint8_t> frame = EncodeFrame(content, FramePlan{}, 0);
   frame.erase(frame.begin());  // the mode byte
   return frame;
 }

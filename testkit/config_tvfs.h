@@ -41,7 +41,7 @@ class ConfigTvfsGame {
  private:
   ConfigFile Store(const std::string& key, std::vector<uint8_t> content, ConfigFileForm form);
 
-  InstallationSpec layout_;
+  InstallationPlan layout_;
   TvfsRoot root_;
   ConfigArchiveWriter archives_;  // the same writes the installation makes
   uint32_t nextKey_ = 1;

@@ -139,7 +139,7 @@ class DemoBuilder {
   }
 
   DemoSize size_;
-  InstallationSpec layout_;
+  InstallationPlan layout_;
   PlainTextRoot root_;
   TvfsRoot tvfsRoot_;
   std::vector<DemoRecord> records_;
@@ -186,14 +186,14 @@ void AddSounds(DemoBuilder& demo) {
 }  // namespace
 
 StoredFile EncodeDemoContent(std::vector<uint8_t> content, bool incompressible, uint32_t seed) {
-  BlteSpec blte;
+  BltePlan blte;
   blte.frames = SplitFrames(content.size(), kFrameSize, incompressible ? 'N' : 'Z');
   for (size_t i = 7; i < blte.frames.size(); i += 8) blte.frames[i].mode = 'N';
   blte.frameTable = blte.frames.size() > 1 || seed % 2 == 1;
   return EncodeFile(std::move(content), blte);
 }
 
-void AddNamedFile(InstallationSpec& layout, PlainTextRoot& root, const std::string& storageName,
+void AddNamedFile(InstallationPlan& layout, PlainTextRoot& root, const std::string& storageName,
                   const StoredFile& file) {
   layout.files.push_back({file.ekey, file.encoded});
   const uint64_t size = file.entryContentSize.value_or(static_cast<uint32_t>(file.content.size()));

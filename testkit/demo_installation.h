@@ -67,7 +67,7 @@ StoredFile EncodeDemoContent(std::vector<uint8_t> content, bool incompressible, 
 
 // Stores `file` in the archives, lists it in the ENCODING manifest and names
 // it `storageName` in `root`.
-void AddNamedFile(InstallationSpec& layout, PlainTextRoot& root, const std::string& storageName,
+void AddNamedFile(InstallationPlan& layout, PlainTextRoot& root, const std::string& storageName,
                   const StoredFile& file);
 
 // The bundle name of a storage name: lower case, "/" separators, one leading

@@ -35,7 +35,7 @@ std::vector<uint8_t> DefaultRoot() {
 // A BUILD_CONFIG storage finds a file through its EKey: bytes 9 to 15 hold
 // the archive number and offset. The root goes to offset 0 of archive 0
 // (in the form asked for); the further files follow it.
-void NameConfigFiles(Installation& installation, const InstallationSpec& layout,
+void NameConfigFiles(Installation& installation, const InstallationPlan& layout,
                      ConfigValues& values, ConfigArchiveWriter& archives) {
   if (!HasKey(values, "vfs-root")) {
     WrittenManifest root = EncodeManifest(layout.rootFile.value_or(DefaultRoot()));
@@ -52,7 +52,7 @@ void NameConfigFiles(Installation& installation, const InstallationSpec& layout,
   }
 }
 
-void NameRoot(Installation& installation, const InstallationSpec& layout, ConfigValues& values,
+void NameRoot(Installation& installation, const InstallationPlan& layout, ConfigValues& values,
               EncodingManifest& encoding, std::vector<EncodedFile>& stored) {
   if (HasKey(values, "root")) return;
   WrittenManifest root = EncodeManifest(layout.rootFile.value_or(DefaultRoot()));
@@ -62,7 +62,7 @@ void NameRoot(Installation& installation, const InstallationSpec& layout, Config
   installation.rootFile = std::move(root);
 }
 
-ConfigValues CompleteBuildConfig(Installation& installation, const InstallationSpec& layout,
+ConfigValues CompleteBuildConfig(Installation& installation, const InstallationPlan& layout,
                                  std::vector<EncodedFile>& stored,
                                  ConfigArchiveWriter& configArchives) {
   ConfigValues values = layout.buildConfig;
@@ -87,13 +87,13 @@ ConfigValues CompleteBuildConfig(Installation& installation, const InstallationS
   return values;
 }
 
-ConfigValues CompleteCdnConfig(const InstallationSpec& layout) {
+ConfigValues CompleteCdnConfig(const InstallationPlan& layout) {
   ConfigValues values = layout.cdnConfig;
   if (!HasKey(values, "archives")) values.emplace_back("archives", KeyText(KeyFromSeed(900)));
   return values;
 }
 
-void WriteArchives(Installation& installation, const InstallationSpec& layout,
+void WriteArchives(Installation& installation, const InstallationPlan& layout,
                    const std::vector<EncodedFile>& manifests) {
   DataArchiveWriter archives;
   if (layout.manifestsFirst) {
@@ -116,7 +116,7 @@ void WriteArchives(Installation& installation, const InstallationSpec& layout,
   WriteIndexFolder(installation.archiveFolder.string(), index);
 }
 
-void WriteBuildFile(Installation& installation, const InstallationSpec& layout) {
+void WriteBuildFile(Installation& installation, const InstallationPlan& layout) {
   if (layout.kind == BUILD_DB) {
     installation.buildFile = installation.root / ".build.db";
     WriteTextFile(installation.buildFile,
@@ -137,13 +137,13 @@ void WriteBuildFile(Installation& installation, const InstallationSpec& layout) 
 }  // namespace
 
 WrittenManifest EncodeManifest(std::vector<uint8_t> content) {
-  BlteSpec blte;
+  BltePlan blte;
   blte.frames = SplitFrames(content.size(), 4096);
   StoredFile stored = EncodeFile(std::move(content), blte);
   return {stored.ckey, stored.ekey, std::move(stored.content), std::move(stored.encoded)};
 }
 
-Installation WriteInstallation(const std::filesystem::path& root, const InstallationSpec& layout) {
+Installation WriteInstallation(const std::filesystem::path& root, const InstallationPlan& layout) {
   Installation installation;
   installation.root = root;
   std::filesystem::create_directories(root);

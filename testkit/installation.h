@@ -24,7 +24,7 @@ struct EncodedFile {
   std::vector<uint8_t> encoded;
 };
 
-struct InstallationSpec {
+struct InstallationPlan {
   BuildFileKind kind = BUILD_INFO;  // BUILD_INFO, BUILD_DB or BUILD_CONFIG
   std::string dataDirectory = "Data";
   // ".build.info" rows; empty build and CDN keys are filled with the keys of
@@ -98,6 +98,6 @@ struct Installation {
 };
 
 // Writes the installation below `root` (created when missing).
-Installation WriteInstallation(const std::filesystem::path& root, const InstallationSpec& layout);
+Installation WriteInstallation(const std::filesystem::path& root, const InstallationPlan& layout);
 
 }  // namespace kestrine::testkit

@@ -5,7 +5,7 @@
 
 namespace kestrine::testkit {
 
-void AddStoredFiles(InstallationSpec& layout, std::span<const StoredFile> files) {
+void AddStoredFiles(InstallationPlan& layout, std::span<const StoredFile> files) {
   for (const StoredFile& file : files) layout.files.push_back({file.ekey, file.encoded});
 }
 

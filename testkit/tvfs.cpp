@@ -217,7 +217,7 @@ std::vector<uint8_t> WriteTvfs(const TvfsRoot& root) {
   return AssembleTvfs(LayOutTvfs(root));
 }
 
-TvfsSpan StoreTvfsSpan(InstallationSpec& layout, const StoredFile& file, bool listed) {
+TvfsSpan StoreTvfsSpan(InstallationPlan& layout, const StoredFile& file, bool listed) {
   layout.files.push_back({file.ekey, file.encoded});
   const uint32_t contentSize = static_cast<uint32_t>(file.content.size());
   if (listed) layout.encoding.entries.push_back({file.ckey, contentSize, {file.ekey}});
@@ -227,7 +227,7 @@ TvfsSpan StoreTvfsSpan(InstallationSpec& layout, const StoredFile& file, bool li
 namespace {
 
 // Stores `content` as a manifest the build configuration names `key`.
-TvfsSpan StoreNamedManifest(InstallationSpec& layout, const std::string& key,
+TvfsSpan StoreNamedManifest(InstallationPlan& layout, const std::string& key,
                             std::vector<uint8_t> content) {
   WrittenManifest file = EncodeManifest(std::move(content));
   layout.files.push_back({file.ekey, file.encoded});
@@ -241,12 +241,12 @@ TvfsSpan StoreNamedManifest(InstallationSpec& layout, const std::string& key,
 
 }  // namespace
 
-TvfsSpan StoreNestedDirectory(InstallationSpec& layout, std::vector<uint8_t> directory,
+TvfsSpan StoreNestedDirectory(InstallationPlan& layout, std::vector<uint8_t> directory,
                               uint32_t number) {
   return StoreNamedManifest(layout, "vfs-" + std::to_string(number), std::move(directory));
 }
 
-void StoreVfsRoot(InstallationSpec& layout, std::vector<uint8_t> root) {
+void StoreVfsRoot(InstallationPlan& layout, std::vector<uint8_t> root) {
   StoreNamedManifest(layout, "vfs-root", std::move(root));
 }
 

@@ -81,14 +81,14 @@ uint32_t FolderValue(size_t contentSize);
 
 // Stores `file` in the installation's archives, listed by its ENCODING
 // manifest unless `listed` is false, and returns the span that names it.
-TvfsSpan StoreTvfsSpan(InstallationSpec& layout, const StoredFile& file, bool listed = true);
+TvfsSpan StoreTvfsSpan(InstallationPlan& layout, const StoredFile& file, bool listed = true);
 // Stores a TVFS directory as the file of the build configuration's "vfs-N"
 // line (listed by the ENCODING manifest) and returns the span that names it.
-TvfsSpan StoreNestedDirectory(InstallationSpec& layout, std::vector<uint8_t> directory,
+TvfsSpan StoreNestedDirectory(InstallationPlan& layout, std::vector<uint8_t> directory,
                               uint32_t number);
 // Stores a root as the file of the build configuration's "vfs-root" line,
 // which the open reads before the "root" one.
-void StoreVfsRoot(InstallationSpec& layout, std::vector<uint8_t> root);
+void StoreVfsRoot(InstallationPlan& layout, std::vector<uint8_t> root);
 
 // A name of key form: twelve hex digits, ":" and forty hex digits.
 std::string KeyFormName(uint32_t seed);

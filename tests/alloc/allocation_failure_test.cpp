@@ -187,7 +187,7 @@ const Variant kVariants[] = {
 // frames.
 testkit::Installation WriteSmallInstallation(const std::filesystem::path& root,
                                              const Variant& variant) {
-  testkit::InstallationSpec layout;
+  testkit::InstallationPlan layout;
   layout.kind = variant.kind;
   testkit::PlainTextRoot names;
   testkit::InstallManifest install;

@@ -58,7 +58,7 @@ std::vector<uint8_t> ReadAll(TCascFile* file, uint32_t* error) {
 }
 
 std::vector<testkit::StoredFile> TwoFiles() {
-  testkit::BlteSpec layout;
+  testkit::BltePlan layout;
   layout.frames = testkit::SplitFrames(10000, 3000, 'Z');
   return {testkit::EncodeFile(testkit::DataLikeBytes(10000, 1), layout),
           testkit::EncodeFile(testkit::DataLikeBytes(10000, 2), layout)};
@@ -92,7 +92,7 @@ TEST(DataArchivesTest, BuildConfigStoragesOpenAnArchivePerFileByItsSplitName) {
 
   // A bare zlib stream (no BLTE framing, no record header) read whole.
   const std::vector<uint8_t> content = testkit::DataLikeBytes(7000, 9);
-  std::vector<uint8_t> stream = testkit::EncodeFrame(content, testkit::FrameSpec{}, 0);
+  std::vector<uint8_t> stream = testkit::EncodeFrame(content, testkit::FramePlan{}, 0);
   stream.erase(stream.begin());  // the mode byte
   ASSERT_TRUE(testkit::WriteFileBytes(folder / testkit::BuildConfigArchiveName(3), stream));
   ContentEntry bare;
@@ -112,7 +112,7 @@ TEST(DataArchivesTest, BuildConfigStoragesOpenAnArchivePerFileByItsSplitName) {
 TEST(DataArchivesTest, DataArchivesAreSharedAndAMissingOneIsNotFound) {
   testkit::TempFolder folder;
   std::vector<testkit::StoredFile> files = TwoFiles();
-  testkit::BlteSpec single;
+  testkit::BltePlan single;
   single.frames = testkit::SplitFrames(10, 10, 'N');
   single.frameTable = false;
   files.push_back(testkit::EncodeFile(testkit::DataLikeBytes(10, 3), single));

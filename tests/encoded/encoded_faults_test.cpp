@@ -21,10 +21,10 @@
 namespace kestrine {
 namespace {
 
-using testkit::BlteSpec;
+using testkit::BltePlan;
 using testkit::EncodeFile;
 using testkit::EncryptionLayer;
-using testkit::FrameSpec;
+using testkit::FramePlan;
 using testkit::KeyFromSeed;
 using testkit::PatternBytes;
 using testkit::SplitFrames;
@@ -42,31 +42,31 @@ struct FaultCase {
 };
 
 // A file of two frames of 100 bytes whose second frame is `faulty`.
-StoredFile SecondFrame(uint32_t seed, FrameSpec faulty, BlteSpec layout = {}) {
+StoredFile SecondFrame(uint32_t seed, FramePlan faulty, BltePlan layout = {}) {
   layout.frames = SplitFrames(200, 100, 'N');
   faulty.contentSize = 100;
   layout.frames[1] = faulty;
   return EncodeFile(PatternBytes(200, seed), layout);
 }
 
-FrameSpec Mode(uint8_t mode) {
-  FrameSpec frame;
+FramePlan Mode(uint8_t mode) {
+  FramePlan frame;
   frame.mode = mode;
   return frame;
 }
 
-FrameSpec EncryptedFrame(std::function<void(EncryptionLayer&)> change) {
+FramePlan EncryptedFrame(std::function<void(EncryptionLayer&)> change) {
   EncryptionLayer layer;
   layer.keyName = kKnownName;
   layer.key = kKnownKey;
   change(layer);
-  FrameSpec frame = Mode('N');
+  FramePlan frame = Mode('N');
   frame.encryption = {layer};
   return frame;
 }
 
-StoredFile WithTable(uint32_t seed, std::function<void(BlteSpec&)> change) {
-  BlteSpec layout;
+StoredFile WithTable(uint32_t seed, std::function<void(BltePlan&)> change) {
+  BltePlan layout;
   layout.frames = SplitFrames(300, 100, 'Z');
   change(layout);
   return EncodeFile(PatternBytes(300, seed), layout);
@@ -89,16 +89,16 @@ std::vector<FaultCase> FaultCases() {
   auto add = [&](const char* label, StoredFile file, uint32_t error) {
     cases.push_back({label, std::move(file), error, std::nullopt});
   };
-  FrameSpec wrongMd5 = Mode('Z');
+  FramePlan wrongMd5 = Mode('Z');
   wrongMd5.md5 = testkit::Md5Fault::kWrong;
   add("wrong frame MD5", SecondFrame(++seed, wrongMd5), kErrorFileCorrupt);
-  FrameSpec corrupt = Mode('Z');
+  FramePlan corrupt = Mode('Z');
   corrupt.corruptZlib = true;
   add("damaged zlib stream", SecondFrame(++seed, corrupt), kErrorFileCorrupt);
   add("unknown frame mode", SecondFrame(++seed, Mode('X')), kErrorNotSupported);
   add("plain frame longer than its content",
       WithTable(++seed,
-                [](BlteSpec& layout) {
+                [](BltePlan& layout) {
                   layout.frames = SplitFrames(300, 100, 'N');
                   layout.frames[2].contentSizeField = 99;
                 }),
@@ -123,24 +123,24 @@ std::vector<FaultCase> FaultCases() {
       kErrorUnknownFileKey);
   add("unknown key", SecondFrame(++seed, EncryptedFrame([](auto& l) { l.keyName = kUnknownName; })),
       kErrorUnknownFileKey);
-  FrameSpec truncated = EncryptedFrame([](EncryptionLayer&) {});
+  FramePlan truncated = EncryptedFrame([](EncryptionLayer&) {});
   truncated.truncateBy = 100 + 1 + 8 + 1;  // the frame ends inside the IV
   add("encrypted frame cut inside its header", SecondFrame(++seed, truncated), kErrorFileCorrupt);
   add("frame-table flags 0x10",
-      WithTable(++seed, [](BlteSpec& layout) { layout.tableFlags = 0x10; }), kErrorBadFormat);
+      WithTable(++seed, [](BltePlan& layout) { layout.tableFlags = 0x10; }), kErrorBadFormat);
   add("header size that is not 12 + 24 N",
-      WithTable(++seed, [](BlteSpec& layout) { layout.headerSizeField = 12 + 24 * 3 + 1; }),
+      WithTable(++seed, [](BltePlan& layout) { layout.headerSizeField = 12 + 24 * 3 + 1; }),
       kErrorBadFormat);
   add("frame table longer than the file",
       WithTable(++seed,
-                [](BlteSpec& layout) {
+                [](BltePlan& layout) {
                   layout.frameCountField = 3000;
                   layout.headerSizeField = 12 + 24 * 3000;
                 }),
       kErrorBadFormat);
   add("frames larger than the file",
       WithTable(++seed,
-                [](BlteSpec& layout) {
+                [](BltePlan& layout) {
                   layout.frames = SplitFrames(300, 100, 'N');
                   layout.frames[0].contentSizeField = 0xFFFFFFF0;
                 }),
@@ -148,7 +148,7 @@ std::vector<FaultCase> FaultCases() {
   cases.back().file.entryContentSize = kUnknownSize;
   add("unframed bytes whose size is not the content size",
       testkit::PlainFile(PatternBytes(64, ++seed)), kErrorBadFormat);
-  BlteSpec noTable;
+  BltePlan noTable;
   noTable.frames = SplitFrames(500, 500, 'Z');
   noTable.frameTable = false;
   add("no frame table and no content size", EncodeFile(PatternBytes(500, ++seed), noTable),
@@ -156,7 +156,7 @@ std::vector<FaultCase> FaultCases() {
   cases.back().file.entryContentSize = kUnknownSize;
 
   // Forgiving cases.
-  FrameSpec shortStream = Mode('Z');
+  FramePlan shortStream = Mode('Z');
   shortStream.contentSizeField = 150;
   StoredFile zeroFilled = SecondFrame(++seed, shortStream);
   zeroFilled.entryContentSize = 250;
@@ -164,7 +164,7 @@ std::vector<FaultCase> FaultCases() {
   expected.resize(250, 0);
   cases.push_back({"zlib stream shorter than its frame", zeroFilled, 0, expected});
 
-  add("frame sizes learned from the table", WithTable(++seed, [](BlteSpec&) {}), kErrorSuccess);
+  add("frame sizes learned from the table", WithTable(++seed, [](BltePlan&) {}), kErrorSuccess);
   cases.back().file.entryContentSize = kUnknownSize;
 
   // Unframed data whose size is the content size is the content itself; in
@@ -180,7 +180,7 @@ TEST(EncodedFaultsTest, EachFaultIsReportedWithItsErrorNumber) {
   std::vector<StoredFile> files;
   for (const FaultCase& c : cases) files.push_back(c.file);
   testkit::TempFolder folder;
-  testkit::InstallationSpec layout;
+  testkit::InstallationPlan layout;
   testkit::AddStoredFiles(layout, files);
   // One file has a content entry but is in no archive.
   StoredFile missing = testkit::PlainFile(PatternBytes(10, 999));

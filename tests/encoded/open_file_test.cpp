@@ -21,11 +21,11 @@
 namespace kestrine {
 namespace {
 
-using testkit::BlteSpec;
+using testkit::BltePlan;
 using testkit::DataLikeBytes;
 using testkit::EncodeFile;
 using testkit::EncryptionLayer;
-using testkit::FrameSpec;
+using testkit::FramePlan;
 using testkit::KeyFromSeed;
 using testkit::PatternBytes;
 using testkit::SplitFrames;
@@ -45,28 +45,28 @@ EncryptionLayer Layer(uint64_t name, const Key16& key, std::vector<uint8_t> iv) 
   return layer;
 }
 
-std::vector<FrameSpec> Encrypted(std::vector<FrameSpec> frames,
+std::vector<FramePlan> Encrypted(std::vector<FramePlan> frames,
                                  const std::vector<EncryptionLayer>& layers) {
-  for (FrameSpec& frame : frames) frame.encryption = layers;
+  for (FramePlan& frame : frames) frame.encryption = layers;
   return frames;
 }
 
 StoredFile Single(std::vector<uint8_t> content, uint8_t mode) {
-  BlteSpec layout;
+  BltePlan layout;
   layout.frames = SplitFrames(content.size(), content.size(), mode);
   layout.frameTable = false;
   return EncodeFile(std::move(content), layout);
 }
 
-StoredFile Framed(std::vector<uint8_t> content, std::vector<FrameSpec> frames) {
-  BlteSpec layout;
+StoredFile Framed(std::vector<uint8_t> content, std::vector<FramePlan> frames) {
+  BltePlan layout;
   layout.frames = std::move(frames);
   return EncodeFile(std::move(content), layout);
 }
 
 // Frames of 4 KiB, every third stored plain and every fourth unchecked.
-std::vector<FrameSpec> MixedFrames(size_t size) {
-  std::vector<FrameSpec> frames = SplitFrames(size, 4096, 'Z');
+std::vector<FramePlan> MixedFrames(size_t size) {
+  std::vector<FramePlan> frames = SplitFrames(size, 4096, 'Z');
   for (size_t i = 0; i < frames.size(); ++i) {
     if (i % 3 == 1) frames[i].mode = 'N';
     if (i % 4 == 2) frames[i].md5 = testkit::Md5Fault::kZero;
@@ -129,7 +129,7 @@ class StoredFilesTest : public ::testing::Test {
   static void SetUpTestSuite() {
     folder_ = new TempFolder();
     files_ = new std::vector<NamedFile>(GoodFiles());
-    testkit::InstallationSpec layout;
+    testkit::InstallationPlan layout;
     for (const NamedFile& named : *files_) testkit::AddStoredFiles(layout, {&named.file, 1});
     testkit::WriteInstallation(folder_->path(), layout);
   }

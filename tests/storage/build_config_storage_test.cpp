@@ -54,7 +54,7 @@ std::vector<NamedConfigFile> StoredFiles() {
 class BuildConfigStorageTest : public ::testing::TestWithParam<ConfigFileForm> {
  protected:
   void SetUp() override {
-    testkit::InstallationSpec layout;
+    testkit::InstallationPlan layout;
     layout.kind = BUILD_CONFIG;
     layout.rootForm = GetParam();
     testkit::PlainTextRoot root;
@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(RootForms, BuildConfigStorageTest,
 // open, although the configuration names an INSTALL manifest.
 TEST(BuildConfigOpenTest, ARootInNoKnownFormatFailsTheOpen) {
   testkit::TempFolder folder;
-  testkit::InstallationSpec layout;
+  testkit::InstallationPlan layout;
   layout.kind = BUILD_CONFIG;
   testkit::InstallManifest install;
   install.entries.push_back({"unit/a.grp", ComputeMd5(testkit::DataLikeBytes(100, 1)), 100});

@@ -20,19 +20,19 @@ namespace {
 
 using test::OpenedStorage;
 
-using testkit::InstallationSpec;
+using testkit::InstallationPlan;
 using testkit::KeyFromSeed;
 using testkit::StoredFile;
 using testkit::TempFolder;
 
 StoredFile ContentFile(uint32_t seed, size_t size) {
-  testkit::BlteSpec blte;
+  testkit::BltePlan blte;
   blte.frames = testkit::SplitFrames(size, 1000);
   return testkit::EncodeFile(testkit::DataLikeBytes(size, seed), blte);
 }
 
 // Stores the file in the archives and lists it in the ENCODING manifest.
-void StoreAndList(InstallationSpec& layout, const StoredFile& file) {
+void StoreAndList(InstallationPlan& layout, const StoredFile& file) {
   layout.files.push_back({file.ekey, file.encoded});
   layout.encoding.entries.push_back({file.ckey, file.content.size(), {file.ekey}});
 }
@@ -41,7 +41,7 @@ void StoreAndList(InstallationSpec& layout, const StoredFile& file) {
 // DOWNLOAD manifest that lists 5 of the stored files and 3 files known only
 // to it, under 3 tags.
 struct Build {
-  InstallationSpec layout;
+  InstallationPlan layout;
   std::vector<StoredFile> files;
 
   Build() {
@@ -131,21 +131,21 @@ TEST(ManifestOpenTest, StorageWithoutDownloadManifestOpens) {
   TempFolder temp;
   struct Case {
     const char* name;
-    void (*alter)(InstallationSpec&);
+    void (*alter)(InstallationPlan&);
     uint32_t flags;
   };
   const Case cases[] = {
-      {"not named", [](InstallationSpec& s) { s.download.reset(); }, 0},
-      {"not named, online fallback", [](InstallationSpec& s) { s.download.reset(); },
+      {"not named", [](InstallationPlan& s) { s.download.reset(); }, 0},
+      {"not named, online fallback", [](InstallationPlan& s) { s.download.reset(); },
        STF_ONLINE_FALLBACK},
       {"named, stored nowhere",
-       [](InstallationSpec& s) {
+       [](InstallationPlan& s) {
          s.download.reset();
          s.buildConfig.push_back({"download", testkit::KeyText(KeyFromSeed(31)) + " " +
                                                   testkit::KeyText(KeyFromSeed(32))});
        },
        STF_ONLINE_FALLBACK},
-      {"empty", [](InstallationSpec& s) { s.download->truncateBy = 1000; }, 0},
+      {"empty", [](InstallationPlan& s) { s.download->truncateBy = 1000; }, 0},
   };
   for (const Case& c : cases) {
     Build build;
@@ -167,26 +167,26 @@ TEST(ManifestOpenTest, FaultyManifestsFailTheOpen) {
   TempFolder temp;
   struct Case {
     const char* name;
-    void (*alter)(InstallationSpec&);
+    void (*alter)(InstallationPlan&);
     uint32_t flags;
     uint32_t error;
   };
   const Case cases[] = {
       {"ENCODING page first key altered",
-       [](InstallationSpec& s) { s.encoding.wrongTableKeyPage = 1; }, 0, kErrorFileCorrupt},
-      {"ENCODING cut inside a page", [](InstallationSpec& s) { s.encoding.truncateBy = 10; }, 0,
+       [](InstallationPlan& s) { s.encoding.wrongTableKeyPage = 1; }, 0, kErrorFileCorrupt},
+      {"ENCODING cut inside a page", [](InstallationPlan& s) { s.encoding.truncateBy = 10; }, 0,
        kErrorFileCorrupt},
-      {"ENCODING bad signature", [](InstallationSpec& s) { s.encoding.signature = "EM"; }, 0,
+      {"ENCODING bad signature", [](InstallationPlan& s) { s.encoding.signature = "EM"; }, 0,
        kErrorBadFormat},
-      {"ENCODING not stored", [](InstallationSpec& s) { s.storeEncoding = false; }, 0,
+      {"ENCODING not stored", [](InstallationPlan& s) { s.storeEncoding = false; }, 0,
        kErrorFileNotFound},
-      {"ENCODING not stored, online fallback", [](InstallationSpec& s) { s.storeEncoding = false; },
+      {"ENCODING not stored, online fallback", [](InstallationPlan& s) { s.storeEncoding = false; },
        STF_ONLINE_FALLBACK, kErrorFileNotFound},
-      {"ENCODING shorter than named", [](InstallationSpec& s) { s.encodingContentSize = 1 << 20; },
+      {"ENCODING shorter than named", [](InstallationPlan& s) { s.encodingContentSize = 1 << 20; },
        0, kErrorFileCorrupt},
-      {"DOWNLOAD bad version", [](InstallationSpec& s) { s.download->version = 4; }, 0,
+      {"DOWNLOAD bad version", [](InstallationPlan& s) { s.download->version = 4; }, 0,
        kErrorBadFormat},
-      {"DOWNLOAD shorter than named", [](InstallationSpec& s) { s.downloadContentSize = 1 << 20; },
+      {"DOWNLOAD shorter than named", [](InstallationPlan& s) { s.downloadContentSize = 1 << 20; },
        0, kErrorFileCorrupt},
   };
   for (const Case& c : cases) {
@@ -229,10 +229,10 @@ TEST(ManifestContentKeyTest, OpenFilesGiveTheirContentKey) {
 // damaged: the open fails with 1392 instead of reading other bytes as it.
 TEST(ManifestContentKeyTest, RootThatIsNotItsKeyFailsTheOpen) {
   TempFolder temp;
-  InstallationSpec layout;
+  InstallationPlan layout;
   testkit::PlainTextRoot root;
   root.lines = {testkit::RootLine("arr/units.dat", KeyFromSeed(5))};
-  testkit::BlteSpec blte;
+  testkit::BltePlan blte;
   blte.frames = testkit::SplitFrames(testkit::WritePlainTextRoot(root).size(), 1000);
   const StoredFile other = testkit::EncodeFile(testkit::WritePlainTextRoot(root), blte);
   const Key16 claimed = KeyFromSeed(77);  // with other.ckey the storage opens

@@ -23,7 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 using testkit::EncodedFile;
 using testkit::Installation;
-using testkit::InstallationSpec;
+using testkit::InstallationPlan;
 using testkit::KeyFromSeed;
 using testkit::KeyText;
 using testkit::ProductRow;
@@ -101,7 +101,7 @@ class IndexSnapshot {
 
 TEST(OpenSequenceTest, BuildInfoInstallationReachesTheIndexWithEveryValue) {
   TempFolder temp;
-  InstallationSpec layout;
+  InstallationPlan layout;
   layout.products[0].product = "s1";
   layout.products[0].version = "1.23.4.56789";
   layout.products[0].tags = "Windows x86_64 US? deDE speech?:Windows x86_64 US? enUS text?";
@@ -150,7 +150,7 @@ TEST(OpenSequenceTest, BuildInfoInstallationReachesTheIndexWithEveryValue) {
 
 TEST(OpenSequenceTest, BuildDbInstallation) {
   TempFolder temp;
-  InstallationSpec layout;
+  InstallationPlan layout;
   layout.kind = BUILD_DB;
   layout.buildDbTags = "enGB koKR";
   layout.buildConfig = {{"build-name", "B2.0.3.9999"}, {"build-uid", "sc1"}};
@@ -169,7 +169,7 @@ TEST(OpenSequenceTest, BuildDbInstallation) {
 
 TEST(OpenSequenceTest, BuildConfigInstallationInsertsItsManifestEntries) {
   TempFolder temp;
-  InstallationSpec layout;
+  InstallationPlan layout;
   layout.kind = BUILD_CONFIG;
   // The testkit names the VFS root: a CKey, then an EKey whose bytes 9..15
   // hold the location (archive 0, offset 0), the root stored there.
@@ -201,7 +201,7 @@ TEST(OpenSequenceTest, BuildConfigInstallationInsertsItsManifestEntries) {
 
 TEST(OpenSequenceTest, FindsTheBuildFileFromAnyPathInsideTheInstallation) {
   TempFolder temp;
-  InstallationSpec layout;
+  InstallationPlan layout;
   layout.files = SomeFiles(2);
   Installation installation = testkit::WriteInstallation(temp.path() / "game", layout);
   for (const fs::path& start :
@@ -218,7 +218,7 @@ TEST(OpenSequenceTest, FindsTheBuildFileFromAnyPathInsideTheInstallation) {
 
 TEST(OpenSequenceTest, RelativePathsWalkUpTooAndParametersSelectTheProduct) {
   TempFolder temp;
-  InstallationSpec layout;
+  InstallationPlan layout;
   ProductRow first, second;
   first.product = "s1";
   first.version = "1.0.0.100";
@@ -239,7 +239,7 @@ TEST(OpenSequenceTest, RelativePathsWalkUpTooAndParametersSelectTheProduct) {
 
 TEST(OpenSequenceTest, WindowsCasedInstallationOpens) {
   TempFolder temp;
-  InstallationSpec layout;
+  InstallationPlan layout;
   layout.dataDirectory = "DATA";
   layout.upperCaseIndexNames = true;
   layout.files = SomeFiles(5);
@@ -255,7 +255,7 @@ TEST(OpenSequenceTest, WindowsCasedInstallationOpens) {
 
 TEST(OpenSequenceTest, BuildInfoWinsOverBuildDbInOneFolder) {
   TempFolder temp;
-  InstallationSpec layout;
+  InstallationPlan layout;
   layout.files = SomeFiles(1);
   Installation installation = testkit::WriteInstallation(temp.path() / "both", layout);
   testkit::WriteTextFile(installation.root / ".build.db", "garbage|garbage|enUS\n");
@@ -266,7 +266,7 @@ TEST(OpenSequenceTest, BuildInfoWinsOverBuildDbInOneFolder) {
 
 TEST(OpenSequenceTest, BuildNumberFallsBackToTheInstallSize) {
   TempFolder temp;
-  InstallationSpec layout;
+  InstallationPlan layout;
   layout.products[0].version = "no digits";
   layout.products[0].cdnPath = "";
   layout.buildConfig = {{"install", KeyText(KeyFromSeed(3))}, {"install-size", "525 500"}};
@@ -293,7 +293,7 @@ bool RecordProgress(void* context, uint32_t stage, const char* name, uint32_t cu
 
 TEST(OpenSequenceTest, ReportsProgressAndCancelsAtEveryStage) {
   TempFolder temp;
-  InstallationSpec layout;
+  InstallationPlan layout;
   layout.files = SomeFiles(2);
   Installation installation = testkit::WriteInstallation(temp.path() / "p", layout);
 
@@ -337,7 +337,7 @@ bool ChooseSecond(void* context, const char** products, uint64_t count, uint64_t
 
 TEST(OpenSequenceTest, ProductCallbackChoosesAmongActiveProducts) {
   TempFolder temp;
-  InstallationSpec layout;
+  InstallationPlan layout;
   ProductRow a, b, inactive;
   a.product = "s1";
   b.product = "s2";
@@ -361,18 +361,18 @@ TEST(OpenSequenceTest, ProductCallbackChoosesAmongActiveProducts) {
 
 TEST(OpenSequenceTest, FailuresOfTheBuildFilesReachTheCaller) {
   TempFolder temp;
-  InstallationSpec layout;
+  InstallationPlan layout;
   layout.files = SomeFiles(1);
 
   Installation inactive = [&] {
-    InstallationSpec only = layout;
+    InstallationPlan only = layout;
     only.products[0].active = false;
     return testkit::WriteInstallation(temp.path() / "inactive", only);
   }();
   EXPECT_EQ(OpenedStorage(inactive.root.string()).error(), kErrorFileNotFound);
 
   Installation shortKey = [&] {
-    InstallationSpec broken = layout;
+    InstallationPlan broken = layout;
     broken.products[0].buildKey = std::string(31, 'a');
     return testkit::WriteInstallation(temp.path() / "short", broken);
   }();
@@ -405,7 +405,7 @@ TEST(OpenSequenceTest, OnlineStoragesAreNotSupportedYet) {
 
 TEST(OpenSequenceTest, StorageLivesUntilItsLastReference) {
   TempFolder temp;
-  InstallationSpec layout;
+  InstallationPlan layout;
   layout.files = SomeFiles(1);
   Installation installation = testkit::WriteInstallation(temp.path() / "ref", layout);
   StorageOpenArgs args = OpenedStorage::DefaultArgs();

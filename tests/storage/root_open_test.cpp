@@ -57,7 +57,7 @@ std::vector<uint8_t> ReadByName(StorageHandle storage, const std::string& name) 
 // Three stored files, named by a plain-text root with "/" and "\" separators
 // and by an INSTALL manifest that the build configuration names.
 struct Game {
-  testkit::InstallationSpec layout;
+  testkit::InstallationPlan layout;
   testkit::PlainTextRoot root;
   std::vector<uint8_t> install;
   std::vector<StoredFile> files;

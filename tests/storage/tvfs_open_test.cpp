@@ -25,7 +25,7 @@ using testkit::StoredFile;
 using testkit::TvfsFile;
 
 struct TvfsGame {
-  testkit::InstallationSpec layout;
+  testkit::InstallationPlan layout;
   testkit::TvfsRoot root;
   std::map<std::string, std::vector<uint8_t>> contents;
   uint32_t seed = 1;
@@ -122,7 +122,7 @@ TEST(TvfsOpenTest, WholeFileReadStopsAtTheFirstFailingSpan) {
   testkit::TempFolder temp;
   TvfsGame game;
   std::vector<StoredFile> spans = ThreeSpans(game);
-  testkit::BlteSpec damaged;
+  testkit::BltePlan damaged;
   damaged.frames = testkit::SplitFrames(4000, 4000);
   damaged.frames[0].md5 = testkit::Md5Fault::kWrong;
   spans[1] = testkit::EncodeFile(testkit::DataLikeBytes(4000, 14), damaged);

@@ -14,17 +14,17 @@ namespace kestrine::test {
 
 namespace {
 
-using testkit::BlteSpec;
+using testkit::BltePlan;
 
 struct GameAsset {
   std::string name;
   std::vector<uint8_t> content;
-  BlteSpec blte;
+  BltePlan blte;
   bool kept = true;  // lands in the bundle
 };
 
-BlteSpec Frames(size_t contentSize, size_t frameSize, uint8_t mode, bool frameTable = true) {
-  BlteSpec blte;
+BltePlan Frames(size_t contentSize, size_t frameSize, uint8_t mode, bool frameTable = true) {
+  BltePlan blte;
   blte.frames = testkit::SplitFrames(contentSize, frameSize, mode);
   blte.frameTable = frameTable;
   return blte;
@@ -32,7 +32,7 @@ BlteSpec Frames(size_t contentSize, size_t frameSize, uint8_t mode, bool frameTa
 
 GameAsset Asset(std::string name, std::vector<uint8_t> content, size_t frameSize, uint8_t mode,
                 bool frameTable = true) {
-  BlteSpec blte = Frames(content.size(), frameSize, mode, frameTable);
+  BltePlan blte = Frames(content.size(), frameSize, mode, frameTable);
   return {std::move(name), std::move(content), std::move(blte)};
 }
 
@@ -95,8 +95,8 @@ testkit::DownloadManifest DownloadListing(const std::vector<testkit::EncodedFile
 // The root as stored: plain frames of 4 KiB, the first without an MD5 in
 // its table, so that its content key alone covers those bytes. The
 // configuration names it and the ENCODING manifest lists it.
-testkit::StoredFile StoreRoot(testkit::InstallationSpec& layout, std::vector<uint8_t> content) {
-  BlteSpec blte = Frames(content.size(), 4096, 'N');
+testkit::StoredFile StoreRoot(testkit::InstallationPlan& layout, std::vector<uint8_t> content) {
+  BltePlan blte = Frames(content.size(), 4096, 'N');
   blte.frames[0].md5 = testkit::Md5Fault::kZero;
   testkit::StoredFile root = testkit::EncodeFile(std::move(content), blte);
   layout.files.push_back({root.ekey, root.encoded});
@@ -112,7 +112,7 @@ testkit::StoredFile StoreRoot(testkit::InstallationSpec& layout, std::vector<uin
 
 DamageGame WriteDamageGame(const std::filesystem::path& root) {
   DamageGame game;
-  testkit::InstallationSpec layout;
+  testkit::InstallationPlan layout;
   layout.products[0].product = "s1";
   testkit::PlainTextRoot plainRoot;
   AddUnstoredNames(plainRoot, 0, 60);

@@ -174,9 +174,9 @@ struct GameFile {
 const std::string kUnknownRoot = "this root lists nothing in any format a loader knows\n";
 
 testkit::StoredFile Encode(const GameFile& file) {
-  testkit::BlteSpec blte;
+  testkit::BltePlan blte;
   blte.frames = testkit::SplitFrames(file.content.size(), 4096, file.mode);
-  for (testkit::FrameSpec& frame : blte.frames) {
+  for (testkit::FramePlan& frame : blte.frames) {
     if (!file.frameChecks) frame.md5 = testkit::Md5Fault::kZero;
   }
   if (file.frameChecks) blte.frames[0].md5 = file.md5;
@@ -191,7 +191,7 @@ testkit::Installation WriteGame(const std::filesystem::path& root,
                                 const std::vector<GameFile>& files, RootKind kind,
                                 InstallKind installKind = InstallKind::kListing,
                                 const std::string& product = {}, bool manifestsFirst = false) {
-  testkit::InstallationSpec layout;
+  testkit::InstallationPlan layout;
   layout.products[0].product = product;
   layout.manifestsFirst = manifestsFirst;
   testkit::PlainTextRoot plainRoot;
@@ -433,7 +433,7 @@ TEST(DamagedStorageTest, FlipInAnUncheckedZlibFrameFailsTheImport) {
   files[2].frameChecks = false;
   testkit::Installation game = WriteGame(dir.path() / "game", files, RootKind::kPlainText);
 
-  testkit::FrameSpec spec = testkit::SplitFrames(3000, 4096)[0];
+  testkit::FramePlan spec = testkit::SplitFrames(3000, 4096)[0];
   const std::vector<uint8_t> frame = testkit::EncodeFrame(files[2].content, spec, 0);
   const auto flip = UnnoticedZlibFlip(frame, files[2].content);
   ASSERT_TRUE(flip.has_value()) << "no flip of this stream inflates";
@@ -594,7 +594,7 @@ TEST(EndToEndTvfsTest, DemoInstallationWithATvfsRootGivesTheSameBundle) {
 // of a 200-byte name, of an EKey the ENCODING manifest does not list, 16-byte
 // EKeys, and a nested directory.
 struct TvfsGame {
-  testkit::InstallationSpec layout;
+  testkit::InstallationPlan layout;
   testkit::TvfsRoot root;
   std::vector<DemoRecord> expected;
 
