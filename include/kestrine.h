@@ -152,4 +152,56 @@ bool CloseFile(FileHandle file);
 // files of the storage are read on other threads.
 bool AddDecryptionKey(StorageHandle storage, uint64_t keyName, const uint8_t key[16]);
 
+// ---- Content keys ----
+
+// An incremental MD5 of decoded content, for callers that read a file in
+// pieces and compare the result with GetFileContentKey. Start, then any
+// number of updates, then Finish (which leaves the state to be started again).
+struct ContentKeyHash {
+  alignas(8) uint8_t state[128];
+};
+void ContentKeyHashStart(ContentKeyHash* hash);
+void ContentKeyHashUpdate(ContentKeyHash* hash, const void* data, size_t size);
+void ContentKeyHashFinish(ContentKeyHash* hash, uint8_t key[16]);
+
+// ---- Storage information ----
+
+// The mask bit of a four-letter locale code ("enUS" 0x2, "enGB" 0x200,
+// "ptPT" 0x10000, ...), compared byte for byte; 0 for a code not in the table.
+uint32_t LocaleMaskFromCode(const char* code);
+
+// How the storage found its root.
+enum RootFormat : uint32_t {
+  kRootNone = 0,             // no root was loaded
+  kRootPlainText = 1,        // "name|CKey" lines
+  kRootTvfs = 2,             // "TVFS" directory
+  kRootInstallManifest = 3,  // the INSTALL manifest, for want of a root
+  kRootWow = 4,
+  kRootDiablo = 5,
+};
+
+// What the storage is, for display. The caller sets `size`; the fields that
+// it covers are filled (size 8 fills none), so that a caller built against an
+// older, shorter record keeps working.
+struct StorageInfo {
+  uint64_t size;               // sizeof(StorageInfo)
+  char productCode[32];        // empty when the storage names none
+  char region[8];              // empty when none
+  uint32_t buildFileKind;      // 0 none, 1 ".build.db", 2 ".build.info",
+                               // 3 "data\.build.config", 4 "versions"
+  uint32_t buildNumber;        // 0 when unknown
+  uint32_t localeMask;         // the mask the root was loaded with
+  uint32_t rootFormat;         // RootFormat
+  uint64_t contentEntries;     // content entries the storage knows
+  uint64_t namedFiles;         // files the root names (by name or file id)
+  uint64_t localEncodedFiles;  // content entries located in the local archives
+  uint64_t totalContentSize;   // sum of the known content sizes of the entries
+  uint32_t online;             // 1 for a storage read from content servers
+  uint32_t reserved;
+};
+
+// Fills `info` for an open storage. Fails with 87 for a bad storage handle,
+// a null `info` or a `size` below 8.
+bool GetStorageInfo(StorageHandle storage, StorageInfo* info);
+
 }  // namespace kestrine

@@ -27,6 +27,7 @@ class TFileTreeRoot : public TRootHandler {
   bool DescribeEntry(const ContentEntry* entry, FileDescription& description) const override;
   size_t AdoptNames(const TRootHandler& other) override;
   uint64_t IndexLimit() const override { return tree_.IndexLimit(); }
+  size_t FileCount() const override { return tree_.fileCount(); }
 
   FileTree& tree() { return tree_; }
   const FileTree& tree() const { return tree_; }

@@ -15,19 +15,35 @@ namespace {
 // Shorter files are no root of any format.
 constexpr size_t kMinimumRootSize = 33;
 
+// A loader and the format it reports for the storage when it takes a root.
+struct FormatLoader {
+  RootLoader loader;
+  RootFormat format;
+};
+
 struct SignedFormat {
   std::array<uint8_t, 4> signature;
-  RootLoader loader;
+  FormatLoader format;
 };
 
 constexpr SignedFormat kSignedFormats[] = {
-    {{0xC4, 0xD0, 0x07, 0x80}, LoadDiabloRoot},
-    {{'T', 'S', 'F', 'M'}, LoadWowRoot},
-    {{'T', 'V', 'F', 'S'}, LoadTvfsRoot},
-    {{'M', 'N', 'D', 'X'}, LoadMndxRoot},
+    {{0xC4, 0xD0, 0x07, 0x80}, {LoadDiabloRoot, kRootDiablo}},
+    {{'T', 'S', 'F', 'M'}, {LoadWowRoot, kRootWow}},
+    {{'T', 'V', 'F', 'S'}, {LoadTvfsRoot, kRootTvfs}},
+    {{'M', 'N', 'D', 'X'}, {LoadMndxRoot, kRootNone}},
 };
 
-constexpr RootLoader kUnsignedFormats[] = {LoadOwRoot, LoadPlainTextRoot, LoadWowRoot};
+constexpr FormatLoader kUnsignedFormats[] = {
+    {LoadOwRoot, kRootNone}, {LoadPlainTextRoot, kRootPlainText}, {LoadWowRoot, kRootWow}};
+
+// A loader that installed its handler (it may also have asked for the root
+// to be read again, 1011) names the storage's root format.
+uint32_t RunLoader(TCascStorage& storage, const FormatLoader& format, std::span<const uint8_t> data,
+                   uint32_t localeMask) {
+  const uint32_t result = format.loader(storage, data, localeMask);
+  if (storage.root) storage.rootFormat = format.format;
+  return result;
+}
 
 struct NamedManifest {
   const char* name;
@@ -97,7 +113,9 @@ uint32_t LoadInstallFallback(TCascStorage& storage, const StoredFileReader& read
   if (uint32_t error = read(storage, StoredEntry(storage, storage.installEntry), data)) {
     return error;
   }
-  return LoadInstallRoot(storage, data, LocaleMaskFor(storage));
+  const uint32_t result = LoadInstallRoot(storage, data, LocaleMaskFor(storage));
+  if (storage.root) storage.rootFormat = kRootInstallManifest;
+  return result;
 }
 
 }  // namespace
@@ -106,13 +124,13 @@ uint32_t DispatchRoot(TCascStorage& storage, std::span<const uint8_t> data, uint
   if (data.size() >= 4) {
     for (const SignedFormat& format : kSignedFormats) {
       if (std::memcmp(data.data(), format.signature.data(), 4) == 0) {
-        return format.loader(storage, data, localeMask);
+        return RunLoader(storage, format.format, data, localeMask);
       }
     }
   }
   uint32_t result = kErrorBadFormat;
-  for (RootLoader loader : kUnsignedFormats) {
-    result = loader(storage, data, localeMask);
+  for (const FormatLoader& format : kUnsignedFormats) {
+    result = RunLoader(storage, format, data, localeMask);
     if (result != kErrorBadFormat) break;
   }
   return result;

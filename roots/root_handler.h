@@ -50,6 +50,8 @@ class TRootHandler {
   virtual size_t AdoptNames(const TRootHandler& other) = 0;
   // Exclusive upper bound of the indices NameAtIndex and SearchNext visit.
   virtual uint64_t IndexLimit() const = 0;
+  // Files the root names, by full name or by file id.
+  virtual size_t FileCount() const = 0;
 };
 
 }  // namespace kestrine

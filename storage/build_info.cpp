@@ -155,6 +155,14 @@ uint32_t TagsToLocaleMask(std::string_view tags) {
   return mask;
 }
 
+uint32_t LocaleMaskFromCode(const char* code) try {
+  if (code == nullptr) return 0;
+  auto entry = std::ranges::find(kLocaleCodes, std::string_view(code), &LocaleCode::code);
+  return entry != std::end(kLocaleCodes) ? entry->bit : 0;
+} catch (...) {
+  return 0;
+}
+
 uint32_t LocaleMaskFromRegion(std::string_view region) {
   for (const LocaleCode& entry : kRegionLocales) {
     if (EqualsIgnoreCase(region, entry.code)) return entry.bit;

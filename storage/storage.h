@@ -83,6 +83,7 @@ struct TCascStorage {
   std::atomic<uint32_t> refCount{1};
   uint32_t features = 0;  // STF_*
   BuildFileKind kind = BUILD_NONE;
+  RootFormat rootFormat = kRootNone;  // of the handler in `root`
 
   // configuration keys and the CDN configuration's lists
   KeyList cdnConfigKey;

@@ -1,0 +1,56 @@
+// list: one line per search result, "name\tsize\tname type\tfile id\n", in
+// the order the search gives them. Names are written as the storage holds
+// them, bytes and all.
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "commands.h"
+#include "storage_session.h"
+
+namespace kestrine::explorer {
+
+namespace {
+
+void PrintResult(const SearchResult& result) {
+  std::fwrite(result.fileName, 1, std::strlen(result.fileName), stdout);
+  if (result.fileSize == ~uint64_t{0}) {
+    std::fputs("\t-", stdout);
+  } else {
+    std::printf("\t%" PRIu64, result.fileSize);
+  }
+  std::printf("\t%u\t", result.nameType);
+  if (result.fileDataId == 0xFFFFFFFF) {
+    std::fputs("-\n", stdout);
+  } else {
+    std::printf("%u\n", result.fileDataId);
+  }
+}
+
+}  // namespace
+
+int RunList(const CommandLine& line) {
+  const StorageOwner storage = OpenCommandStorage(line);
+  if (!storage) return 1;
+  SearchResult result;
+  const char* listFile = line.options.listFile ? line.options.listFile->c_str() : nullptr;
+  SetCascError(kErrorSuccess);
+  const SearchOwner search(SearchFirst(storage.get(), line.mask.c_str(), &result, listFile));
+  if (!search) {
+    // Nothing matches: no lines. Any other failure is the storage's.
+    const uint32_t error = GetCascError();
+    if (error == kErrorFileNotFound) return 0;
+    std::fprintf(stderr, "kestrine-casc: cannot search %s, error %u\n", line.mask.c_str(), error);
+    return 1;
+  }
+  do {
+    PrintResult(result);
+  } while (SearchNext(search.get(), &result));
+  if (std::fflush(stdout) != 0) {
+    std::perror("kestrine-casc: standard output");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace kestrine::explorer
