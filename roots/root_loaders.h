@@ -27,11 +27,15 @@ using RootLoader = uint32_t (*)(TCascStorage& storage, std::span<const uint8_t> 
 [[nodiscard]] uint32_t LoadTvfsRoot(TCascStorage& storage, std::span<const uint8_t> data,
                                     uint32_t localeMask);
 
-// Formats this build does not read yet; each answers 11, so that the open
-// falls through to the plain-text root and to the install manifest.
-// "TSFM" roots and headerless ones.
+// "TSFM" roots, and headerless ones as the last resort for a root without a
+// signature (roots/wow_root.cpp). Besides 0 and 8: 11 for data in none of
+// the three layouts or a block that runs past the end.
 [[nodiscard]] uint32_t LoadWowRoot(TCascStorage& storage, std::span<const uint8_t> data,
                                    uint32_t localeMask);
+
+// Formats this build does not read yet; each answers 11, so that the open
+// falls through to the plain-text root, the WoW root and the install
+// manifest.
 [[nodiscard]] uint32_t LoadDiabloRoot(TCascStorage& storage, std::span<const uint8_t> data,
                                       uint32_t localeMask);
 [[nodiscard]] uint32_t LoadMndxRoot(TCascStorage& storage, std::span<const uint8_t> data,

@@ -10,6 +10,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import seeds_tvfs  # noqa: E402
 import seeds_tvfs_name_map  # noqa: E402
+import seeds_wow  # noqa: E402
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fuzz", "corpus")
 
@@ -52,9 +53,10 @@ def main():
     for i, name in enumerate(names):
         write("asset_name", "name%02d" % i, name.encode("latin-1"))
 
-    # The TVFS root and its name map have generators of their own.
+    # The TVFS root, its name map and the WoW root have generators of their own.
     seeds_tvfs.main()
     seeds_tvfs_name_map.main()
+    seeds_wow.main()
 
 
 if __name__ == "__main__":

@@ -18,6 +18,7 @@
 #include "testkit/demo_installation.h"
 #include "testkit/installation.h"
 #include "testkit/roots.h"
+#include "testkit/wow_root.h"
 #include "tests/alloc/counting_allocator.h"
 
 namespace kestrine {
@@ -165,10 +166,16 @@ Session RunSession(const std::string& path, uint64_t failAt, uint64_t* allocatio
 
 // The installations swept: how the storage is marked and where its names
 // come from.
+enum class RootKind {
+  kPlainText,
+  kNoLoaderTakes,  // the INSTALL manifest stands in for the root
+  kWow,            // the files by id and name hash
+};
+
 struct Variant {
   const char* name;
   BuildFileKind kind;
-  bool rootNoLoaderTakes;  // the INSTALL manifest stands in for the root
+  RootKind root;
 };
 
 void PrintTo(const Variant& variant, std::ostream* out) {
@@ -176,9 +183,10 @@ void PrintTo(const Variant& variant, std::ostream* out) {
 }
 
 const Variant kVariants[] = {
-    {"BuildInfoPlainTextRoot", BUILD_INFO, false},
-    {"BuildDbPlainTextRoot", BUILD_DB, false},
-    {"BuildInfoInstallRoot", BUILD_INFO, true},
+    {"BuildInfoPlainTextRoot", BUILD_INFO, RootKind::kPlainText},
+    {"BuildDbPlainTextRoot", BUILD_DB, RootKind::kPlainText},
+    {"BuildInfoInstallRoot", BUILD_INFO, RootKind::kNoLoaderTakes},
+    {"BuildInfoWowRoot", BUILD_INFO, RootKind::kWow},
 };
 
 // A small installation with every kind of manifest and of file encoding the
@@ -191,6 +199,8 @@ testkit::Installation WriteSmallInstallation(const std::filesystem::path& root,
   layout.kind = variant.kind;
   testkit::PlainTextRoot names;
   testkit::InstallManifest install;
+  testkit::WowRootPlan wow = testkit::WowPlan(testkit::WowLayout::kHeaded, 2);
+  wow.blocks.push_back(testkit::WowBlock(0x2, 0, {}));
   const char* storageNames[] = {"SD/Arr/Units.dat", "SD\\Unit\\Marine.grp", "Music/Title.wav"};
   const size_t sizes[] = {3000, 1200, 140'000};
   for (uint32_t i = 0; i < 3; ++i) {
@@ -198,6 +208,7 @@ testkit::Installation WriteSmallInstallation(const std::filesystem::path& root,
         testkit::EncodeDemoContent(testkit::DataLikeBytes(sizes[i], i), false, i);
     testkit::AddNamedFile(layout, names, storageNames[i], file);
     install.entries.push_back({std::string("Setup/") + char('a' + i), file.ckey, 10});
+    wow.blocks[0].files.push_back(testkit::WowFile(100 + i, file.ckey, storageNames[i]));
   }
   testkit::StoredFile installFile =
       testkit::EncodeDemoContent(testkit::WriteInstallManifest(install), false, 1);
@@ -206,8 +217,17 @@ testkit::Installation WriteSmallInstallation(const std::filesystem::path& root,
   layout.buildConfig = {
       {"install", testkit::KeyText(installFile.ckey) + " " + testkit::KeyText(installFile.ekey)}};
   layout.download = testkit::DownloadManifest{};
-  layout.rootFile = variant.rootNoLoaderTakes ? std::vector<uint8_t>(40, 'x')
-                                              : testkit::WritePlainTextRoot(names);
+  switch (variant.root) {
+    case RootKind::kPlainText:
+      layout.rootFile = testkit::WritePlainTextRoot(names);
+      break;
+    case RootKind::kNoLoaderTakes:
+      layout.rootFile = std::vector<uint8_t>(40, 'x');
+      break;
+    case RootKind::kWow:
+      layout.rootFile = testkit::WriteWowRoot(wow);
+      break;
+  }
   return testkit::WriteInstallation(root, layout);
 }
 
