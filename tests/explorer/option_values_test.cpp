@@ -68,6 +68,7 @@ TEST(ExplorerOptionValuesTest, KeysFileNamesTheFirstMalformedLine) {
   EXPECT_EQ(ParseKeysFile("0000000000000001 000102030405060708090A0B0C0D0E0F extra\n").error,
             "line 1 is not \"NAME KEY\"");
   EXPECT_EQ(ReadKeysFile("/nonexistent/keys.txt").error, "cannot be read");
+  EXPECT_EQ(ReadKeysFile("/").error, "cannot be read");
 }
 
 }  // namespace

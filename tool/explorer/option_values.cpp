@@ -1,6 +1,7 @@
 #include "option_values.h"
 
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -107,11 +108,13 @@ KeysFile ParseKeysFile(std::string_view text) {
   return result;
 }
 
+// Pipes are fine (--keys <(command)); a folder opens but reads as nothing.
 KeysFile ReadKeysFile(const std::string& path) {
+  std::error_code error;
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   if (in) text << in.rdbuf();
-  if (!in || in.bad()) {
+  if (!in || in.bad() || std::filesystem::is_directory(path, error)) {
     KeysFile result;
     result.error = "cannot be read";
     return result;
