@@ -8,6 +8,7 @@ import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import seeds_diablo_root  # noqa: E402
 import seeds_tvfs  # noqa: E402
 import seeds_tvfs_name_map  # noqa: E402
 
@@ -53,6 +54,7 @@ def main():
         write("asset_name", "name%02d" % i, name.encode("latin-1"))
 
     # The TVFS root and its name map have generators of their own.
+    seeds_diablo_root.main()
     seeds_tvfs.main()
     seeds_tvfs_name_map.main()
 
