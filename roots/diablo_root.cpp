@@ -65,7 +65,7 @@ class DiabloRootLoader {
   uint32_t Load(const DiabloDirectory& rootDirectory) {
     if (uint32_t error = LoadDirectories(rootDirectory)) return error;
     if (uint32_t error = LoadTableOfContents()) return error;
-    LoadPackages();
+    if (uint32_t error = LoadPackages()) return error;
     return NameNumberedFiles();
   }
 
@@ -81,7 +81,9 @@ class DiabloRootLoader {
     return kErrorSuccess;
   }
 
-  // A directory file that cannot be read leaves its folder empty.
+  // A directory file that cannot be read leaves its folder empty. Running
+  // out of memory ends the load instead: a storage that opens listing fewer
+  // files than it holds would be worse than one that does not open.
   uint32_t LoadDirectory(std::string_view name, ContentEntry* file) {
     if (tree_.InsertFile(file, name, kNoFileId) == nullptr) return kErrorNotEnoughMemory;
     const uint32_t folder = tree_.FindName(name);
@@ -89,7 +91,9 @@ class DiabloRootLoader {
     file->flags |= EF_ROOT_DIRECTORY;
     tree_.MarkDirectoryFile(folder);
     std::vector<uint8_t> data;
-    if (read_(storage_, file, data) != kErrorSuccess || data.empty()) return kErrorSuccess;
+    const uint32_t read = read_(storage_, file, data);
+    if (read == kErrorNotEnoughMemory) return read;
+    if (read != kErrorSuccess || data.empty()) return kErrorSuccess;
     DirectorySlot& slot = slots_.emplace_back();
     slot.data = std::move(data);
     if (uint32_t error = ParseDiabloDirectory(slot.data, slot.tables)) return error;
@@ -118,11 +122,14 @@ class DiabloRootLoader {
   }
 
   // A package list that is missing or cannot be read leaves the extensions
-  // of the built-in table.
-  void LoadPackages() {
+  // of the built-in table; running out of memory ends the load.
+  uint32_t LoadPackages() {
     ContentEntry* file = root_.LookupName(&storage_, kDiabloPackagesName);
-    if (file == nullptr || read_(storage_, file, packageList_) != kErrorSuccess) return;
-    packages_.Load(packageList_);
+    if (file == nullptr) return kErrorSuccess;
+    const uint32_t read = read_(storage_, file, packageList_);
+    if (read == kErrorNotEnoughMemory) return read;
+    if (read == kErrorSuccess) packages_.Load(packageList_);
+    return kErrorSuccess;
   }
 
   uint32_t NameNumberedFiles() {

@@ -27,7 +27,8 @@ inline constexpr char kDiabloPackagesName[] = "Base\\Data_D3\\PC\\Misc\\Packages
 // and the package list. Returns 0 (the handler installed), 2 when the root
 // names no "Base\CoreTOC.dat", 11 for a root or directory file that is no
 // directory or runs short, or for a table of contents that does, 8 when
-// memory runs out, or the error of reading the table of contents.
+// memory runs out (also while reading a directory or the package list), or
+// the error of reading the table of contents.
 [[nodiscard]] uint32_t LoadDiabloRootWith(TCascStorage& storage, std::span<const uint8_t> data,
                                           const StoredFileReader& read);
 

@@ -104,7 +104,8 @@ struct DiabloDirectoryFile {
 // A whole root: the root file names its own named entries first, then the
 // directories in order. The table of contents and the package list, when
 // planned, are named by the first directory called "Base" (one is added
-// behind the others when none is planned).
+// behind the others when none is planned). The open refuses root files
+// shorter than 33 bytes: a root naming one short directory is not read.
 struct DiabloRootPlan {
   DiabloDirectoryPlan root = RootDirectory();
   std::vector<DiabloDirectoryFile> directories;

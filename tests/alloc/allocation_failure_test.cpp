@@ -16,6 +16,7 @@
 #include "kestrine.h"
 #include "testkit/build_files.h"
 #include "testkit/demo_installation.h"
+#include "testkit/diablo_root.h"
 #include "testkit/installation.h"
 #include "testkit/roots.h"
 #include "tests/alloc/counting_allocator.h"
@@ -163,12 +164,19 @@ Session RunSession(const std::string& path, uint64_t failAt, uint64_t* allocatio
   return session;
 }
 
+// Where the names of a swept installation come from.
+enum class RootKind {
+  kPlainText,
+  kNoLoaderTakes,  // the INSTALL manifest stands in for the root
+  kDiablo,         // a Diablo III root, its table of contents and package list
+};
+
 // The installations swept: how the storage is marked and where its names
 // come from.
 struct Variant {
   const char* name;
   BuildFileKind kind;
-  bool rootNoLoaderTakes;  // the INSTALL manifest stands in for the root
+  RootKind root;
 };
 
 void PrintTo(const Variant& variant, std::ostream* out) {
@@ -176,9 +184,10 @@ void PrintTo(const Variant& variant, std::ostream* out) {
 }
 
 const Variant kVariants[] = {
-    {"BuildInfoPlainTextRoot", BUILD_INFO, false},
-    {"BuildDbPlainTextRoot", BUILD_DB, false},
-    {"BuildInfoInstallRoot", BUILD_INFO, true},
+    {"BuildInfoPlainTextRoot", BUILD_INFO, RootKind::kPlainText},
+    {"BuildDbPlainTextRoot", BUILD_DB, RootKind::kPlainText},
+    {"BuildInfoInstallRoot", BUILD_INFO, RootKind::kNoLoaderTakes},
+    {"BuildInfoDiabloRoot", BUILD_INFO, RootKind::kDiablo},
 };
 
 // A small installation with every kind of manifest and of file encoding the
@@ -193,11 +202,20 @@ testkit::Installation WriteSmallInstallation(const std::filesystem::path& root,
   testkit::InstallManifest install;
   const char* storageNames[] = {"SD/Arr/Units.dat", "SD\\Unit\\Marine.grp", "Music/Title.wav"};
   const size_t sizes[] = {3000, 1200, 140'000};
+  // The Diablo III root names the first two files in its directory and the
+  // third by asset number.
+  testkit::DiabloRootPlan diablo;
+  diablo.toc = testkit::TocOf({testkit::TocRecord(62, 5, "Title")});
+  diablo.packages = testkit::PackagesOf({"Music\\Title.ogg"});
+  // Two directories: a root file shorter than 33 bytes is no root at all.
+  diablo.directories = {{"Base", {}}, {"enUS", {}}};
   for (uint32_t i = 0; i < 3; ++i) {
     testkit::StoredFile file =
         testkit::EncodeDemoContent(testkit::DataLikeBytes(sizes[i], i), false, i);
     testkit::AddNamedFile(layout, names, storageNames[i], file);
     install.entries.push_back({std::string("Setup/") + char('a' + i), file.ckey, 10});
+    if (i < 2) diablo.directories[0].file.named.push_back({file.ckey, storageNames[i]});
+    if (i == 2) diablo.directories[0].file.assets.push_back({file.ckey, 5});
   }
   testkit::StoredFile installFile =
       testkit::EncodeDemoContent(testkit::WriteInstallManifest(install), false, 1);
@@ -206,8 +224,12 @@ testkit::Installation WriteSmallInstallation(const std::filesystem::path& root,
   layout.buildConfig = {
       {"install", testkit::KeyText(installFile.ckey) + " " + testkit::KeyText(installFile.ekey)}};
   layout.download = testkit::DownloadManifest{};
-  layout.rootFile = variant.rootNoLoaderTakes ? std::vector<uint8_t>(40, 'x')
-                                              : testkit::WritePlainTextRoot(names);
+  if (variant.root == RootKind::kDiablo) {
+    testkit::StoreDiabloRoot(layout, diablo);
+  } else {
+    layout.rootFile = variant.root == RootKind::kNoLoaderTakes ? std::vector<uint8_t>(40, 'x')
+                                                               : testkit::WritePlainTextRoot(names);
+  }
   return testkit::WriteInstallation(root, layout);
 }
 
@@ -244,6 +266,11 @@ TEST_P(AllocationFailureTest, EveryAllocationOfASessionFailsCleanly) {
   const Session clean = RunSession(path, 0);
   ASSERT_EQ(clean.failedCall, std::string()) << clean.error;
   ASSERT_GE(clean.files.size(), 7u);  // three files, four manifests
+  if (GetParam().root == RootKind::kDiablo) {
+    ASSERT_TRUE(std::any_of(clean.files.begin(), clean.files.end(), [](const FileRead& file) {
+      return file.name == "Base\\Music\\Title.ogg";
+    }));
+  }
   ASSERT_GT(total, 100u);
   int64_t liveBefore = LiveBlocks();
 

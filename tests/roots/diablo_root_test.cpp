@@ -389,6 +389,15 @@ TEST_F(DiabloRootTest, UnknownAndUnreadableFilesArePassedOver) {
   EXPECT_EQ(Lookup("Unreadable"), Entry(unreadable));
   EXPECT_EQ(Search(), (Names{"Base\\CoreTOC.dat", "Base\\Actor\\Barbarian.acr",
                              "Base\\Actor\\Barbarian\\0003.acr"}));
+
+  // Running out of memory while reading a directory or the package list
+  // ends the load instead.
+  files_.FailReading(unreadable, kErrorNotEnoughMemory);
+  EXPECT_EQ(Load(plan), kErrorNotEnoughMemory);
+  files_.FailReading(unreadable, kErrorFileCorrupt);
+  plan.packages = PackagesOf({"Actor\\Barbarian.ac2"});
+  files_.FailReading(ComputeMd5(testkit::WritePackageList(*plan.packages)), kErrorNotEnoughMemory);
+  EXPECT_EQ(Load(plan), kErrorNotEnoughMemory);
 }
 
 // Every file cut at every length, and counts far beyond the data: the load

@@ -154,6 +154,7 @@ TEST(DiabloOpenTest, RefusedRootsOpenNothing) {
     void (*change)(testkit::DiabloRootPlan& plan);
   };
   const Case cases[] = {
+      {"valid", [](testkit::DiabloRootPlan&) {}},
       {"no table of contents", [](testkit::DiabloRootPlan& plan) { plan.toc.reset(); }},
       {"short table of contents",
        [](testkit::DiabloRootPlan& plan) {
@@ -169,9 +170,15 @@ TEST(DiabloOpenTest, RefusedRootsOpenNothing) {
     game.plan.toc = testkit::TocOf({TocRecord(1, 7, "Barbarian")});
     DiabloDirectoryPlan other;
     other.named = {{game.Add("Other\\File.txt", 10), "File.txt"}};
-    game.plan.directories = {{"Other", other}};
+    // Two directories: a root file shorter than 33 bytes is no root at all.
+    game.plan.directories = {{"Other", other}, {"enUS", {}}};
     c.change(game.plan);
     OpenedStorage storage(game.Write(temp.path() / "d3"));
+    if (c.change == cases[0].change) {
+      ASSERT_NE(storage.handle(), nullptr) << storage.error();
+      EXPECT_EQ(storage.Read("Other\\File.txt"), game.named[0].second);
+      continue;
+    }
     EXPECT_EQ(storage.handle(), nullptr);
     EXPECT_EQ(storage.error(), kErrorFileNotFound);
   }
