@@ -35,8 +35,6 @@ namespace kestrine {
 
 namespace {
 
-constexpr size_t kInitialPathBuffer = 512;
-
 // A directory file that was read, and the folder that holds its files.
 struct DirectorySlot {
   std::vector<uint8_t> data;
@@ -44,15 +42,23 @@ struct DirectorySlot {
   uint32_t folder = kNoNode;
 };
 
+// The length of a node's full path at most: its fragments and a separator
+// behind each. The walk is bounded by the node count.
+size_t PathLengthBound(const FileTree& tree, uint32_t node) {
+  size_t length = 0;
+  for (size_t depth = 0; depth < tree.nodeCount() && node < tree.nodeCount(); ++depth) {
+    const FileTreeNode& head = tree.Node(node);
+    if (head.parent == kNoNode) break;
+    length += head.nameLength + 1;
+    node = head.parent;
+  }
+  return length;
+}
+
 // The full path of a folder node, ending in "\".
 std::string FolderPath(const FileTree& tree, uint32_t node) {
-  std::string path(kInitialPathBuffer, '\0');
-  size_t length = tree.BuildPath(node, path.data(), path.size());
-  while (length + 2 >= path.size()) {
-    path.resize(path.size() * 2);
-    length = tree.BuildPath(node, path.data(), path.size());
-  }
-  path.resize(length);
+  std::string path(PathLengthBound(tree, node) + 2, '\0');
+  path.resize(tree.BuildPath(node, path.data(), path.size()));
   if (!path.empty() && path.back() != '\\') path += '\\';
   return path;
 }

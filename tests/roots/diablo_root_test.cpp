@@ -320,6 +320,21 @@ TEST_F(DiabloRootTest, EveryDirectoryOfALargeRootIsRead) {
   }
 }
 
+// A directory name longer than any path buffer: its files are named below
+// it, or not at all (names agree in their first 260 bytes only).
+TEST_F(DiabloRootTest, LongDirectoryNameIsKeptWhole) {
+  const Key16 hero = File("hero");
+  DiabloRootPlan plan = HeroRoot(File("other"), File("part"));
+  DiabloDirectoryPlan longer;
+  longer.assets = {{hero, 7}};
+  const std::string name = "Dir/" + std::string(250, 'd') + "/" + std::string(700, 'e');
+  plan.directories.push_back({name, longer});
+  ASSERT_EQ(Load(plan), 0u);
+  EXPECT_EQ(Entry(hero)->refCount, 0u);
+  // The unnamed entries that a search over "*" reports follow no other mask.
+  for (const std::string& found : Search("?*")) EXPECT_TRUE(found.starts_with("Base\\")) << found;
+}
+
 // Asset numbers the table of contents does not hold leave their files
 // nameless; a search reports them by CKey.
 TEST_F(DiabloRootTest, AssetsOutsideTheTableStayUnnamed) {
