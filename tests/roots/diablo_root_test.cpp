@@ -287,6 +287,13 @@ TEST_F(DiabloRootTest, RootAndDirectoryHeadersAreChecked) {
   EXPECT_EQ(LoadRaw(changed([](auto& b) { b.pop_back(); })), kErrorBadFormat);
   EXPECT_EQ(LoadRaw(changed([](auto& b) { b[4] = b[5] = b[6] = b[7] = 0; })), kErrorFileNotFound);
   EXPECT_EQ(LoadRaw(changed([](auto& b) { b[4] = b[5] = b[6] = b[7] = 0xFF; })), 0u);
+  // A root in the layout of the other directories is read the same way.
+  DiabloRootPlan extended = HeroRoot(hero, part);
+  extended.root.signature = kDiabloDirectorySignature;
+  extended.root.assets = {{hero, 7}};
+  ASSERT_EQ(Load(extended), 0u);
+  EXPECT_EQ(Search("?*"), (Names{"Base\\CoreTOC.dat", "Base\\Actor\\Barbarian.acr",
+                                 "Base\\Actor\\Barbarian\\0003.acr"}));
 }
 
 // Nothing bounds the directories of a root.
