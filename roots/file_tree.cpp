@@ -342,6 +342,13 @@ bool FileTree::AttachName(uint32_t node, std::string_view name) {
   return true;
 }
 
+void FileTree::MarkDirectoryFile(uint32_t node) {
+  if (node == 0 || node >= count_) return;
+  FileTreeNode* head = NodeHead(node);
+  if ((head->flags & FTN_FOLDER) == 0) ++folderCount_;
+  head->flags |= FTN_FOLDER | FTN_DIRECTORY_FILE;
+}
+
 void FileTree::SetNameHash(uint32_t node, uint64_t hash) {
   if (node == 0 || node >= count_ || NodeHead(node)->nameHash != 0) return;
   NodeHead(node)->nameHash = hash;

@@ -38,6 +38,9 @@ inline constexpr uint16_t FTN_FOLDER = 0x1;
 // The separator written after this node in a full path is ":" instead of
 // "\": the node is a container whose files are mounted below it.
 inline constexpr uint16_t FTN_CONTAINER = 0x2;
+// The folder's entry is the directory file that lists its contents: it can
+// be looked up and opened by the folder's name, but searches pass it over.
+inline constexpr uint16_t FTN_DIRECTORY_FILE = 0x4;
 
 // Construction flags: which optional node fields the tree keeps.
 inline constexpr uint32_t FTREE_FILE_IDS = 0x1;
@@ -98,6 +101,10 @@ class FileTree {
   // created, and when it has no hash yet it gets the name's and is entered
   // in the hash map. False when memory runs out.
   bool AttachName(uint32_t node, std::string_view name);
+
+  // Makes a node a folder whose own entry is its directory file
+  // (FTN_DIRECTORY_FILE), so that searches pass it over.
+  void MarkDirectoryFile(uint32_t node);
 
   // Sets the hash of a node that has none and enters it in the hash map
   // (when there is room and the hash is not there yet).

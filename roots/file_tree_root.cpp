@@ -44,12 +44,15 @@ ContentEntry* TFileTreeRoot::NameAtIndex(uint64_t index, char* buffer, size_t si
 }
 
 // Nodes without an entry (folders, and containers whose own name was never
-// inserted) are passed over: a null result would end the search early.
+// inserted) are passed over: a null result would end the search early. So
+// are folders whose entry is their directory file: the files it lists are
+// what a search reports.
 ContentEntry* TFileTreeRoot::SearchNext(TCascSearch& search, SearchResult& result) {
   const uint64_t limit = IndexLimit();
   while (search.nextIndex < limit) {
     const uint32_t node = tree_.NodeAtIndex(search.nextIndex++);
     if (node == kNoNode || tree_.Node(node).entry == nullptr) continue;
+    if (tree_.Node(node).flags & FTN_DIRECTORY_FILE) continue;
     tree_.BuildPath(node, result.fileName, sizeof result.fileName);
     if (!MatchMask(search.mask, result.fileName)) continue;
     result.fileDataId = tree_.FileId(node);

@@ -33,11 +33,15 @@ using RootLoader = uint32_t (*)(TCascStorage& storage, std::span<const uint8_t> 
 [[nodiscard]] uint32_t LoadWowRoot(TCascStorage& storage, std::span<const uint8_t> data,
                                    uint32_t localeMask);
 
+// Diablo III roots, signed 0x8007D0C4 (roots/diablo_root.cpp). Besides 0,
+// 8 and 11: 2 when no directory names "Base\CoreTOC.dat", and the error of
+// reading that file.
+[[nodiscard]] uint32_t LoadDiabloRoot(TCascStorage& storage, std::span<const uint8_t> data,
+                                      uint32_t localeMask);
+
 // Formats this build does not read yet; each answers 11, so that the open
 // falls through to the plain-text root, the WoW root and the install
 // manifest.
-[[nodiscard]] uint32_t LoadDiabloRoot(TCascStorage& storage, std::span<const uint8_t> data,
-                                      uint32_t localeMask);
 [[nodiscard]] uint32_t LoadMndxRoot(TCascStorage& storage, std::span<const uint8_t> data,
                                     uint32_t localeMask);
 // Tried first for any root without a known signature.

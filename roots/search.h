@@ -45,8 +45,9 @@ struct TCascSearch {
 };
 
 // Content entries whose flags carry either bit are never reported unnamed:
-// 0x100, and the later spans of a file named through its first.
-inline constexpr uint16_t kNotReportedUnnamed = 0x0100 | EF_SPAN_CONTINUATION;
+// the directory files a root reads its names from, and the later spans of a
+// file named through its first.
+inline constexpr uint16_t kNotReportedUnnamed = EF_ROOT_DIRECTORY | EF_SPAN_CONTINUATION;
 
 // Fills the result's keys, sizes and flags from `entry`, and a generated
 // name when the root gave none: "FILE%08X.dat" for a file id, else the CKey

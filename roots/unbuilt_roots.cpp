@@ -5,10 +5,6 @@
 
 namespace kestrine {
 
-uint32_t LoadDiabloRoot(TCascStorage&, std::span<const uint8_t>, uint32_t) {
-  return kErrorBadFormat;
-}
-
 uint32_t LoadMndxRoot(TCascStorage&, std::span<const uint8_t>, uint32_t) {
   return kErrorBadFormat;
 }

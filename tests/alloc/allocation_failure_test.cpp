@@ -16,6 +16,7 @@
 #include "kestrine.h"
 #include "testkit/build_files.h"
 #include "testkit/demo_installation.h"
+#include "testkit/diablo_root.h"
 #include "testkit/installation.h"
 #include "testkit/roots.h"
 #include "testkit/wow_root.h"
@@ -170,6 +171,7 @@ enum class RootKind {
   kPlainText,
   kNoLoaderTakes,  // the INSTALL manifest stands in for the root
   kWow,            // the files by id and name hash
+  kDiablo,         // a Diablo III root, its table of contents and package list
 };
 
 struct Variant {
@@ -187,6 +189,7 @@ const Variant kVariants[] = {
     {"BuildDbPlainTextRoot", BUILD_DB, RootKind::kPlainText},
     {"BuildInfoInstallRoot", BUILD_INFO, RootKind::kNoLoaderTakes},
     {"BuildInfoWowRoot", BUILD_INFO, RootKind::kWow},
+    {"BuildInfoDiabloRoot", BUILD_INFO, RootKind::kDiablo},
 };
 
 // A small installation with every kind of manifest and of file encoding the
@@ -203,12 +206,21 @@ testkit::Installation WriteSmallInstallation(const std::filesystem::path& root,
   wow.blocks.push_back(testkit::WowBlock(0x2, 0, {}));
   const char* storageNames[] = {"SD/Arr/Units.dat", "SD\\Unit\\Marine.grp", "Music/Title.wav"};
   const size_t sizes[] = {3000, 1200, 140'000};
+  // The Diablo III root names the first two files in its directory and the
+  // third by asset number.
+  testkit::DiabloRootPlan diablo;
+  diablo.toc = testkit::TocOf({testkit::TocRecord(62, 5, "Title")});
+  diablo.packages = testkit::PackagesOf({"Music\\Title.ogg"});
+  // Two directories: a root file shorter than 33 bytes is no root at all.
+  diablo.directories = {{"Base", {}}, {"enUS", {}}};
   for (uint32_t i = 0; i < 3; ++i) {
     testkit::StoredFile file =
         testkit::EncodeDemoContent(testkit::DataLikeBytes(sizes[i], i), false, i);
     testkit::AddNamedFile(layout, names, storageNames[i], file);
     install.entries.push_back({std::string("Setup/") + char('a' + i), file.ckey, 10});
     wow.blocks[0].files.push_back(testkit::WowFile(100 + i, file.ckey, storageNames[i]));
+    if (i < 2) diablo.directories[0].file.named.push_back({file.ckey, storageNames[i]});
+    if (i == 2) diablo.directories[0].file.assets.push_back({file.ckey, 5});
   }
   testkit::StoredFile installFile =
       testkit::EncodeDemoContent(testkit::WriteInstallManifest(install), false, 1);
@@ -226,6 +238,9 @@ testkit::Installation WriteSmallInstallation(const std::filesystem::path& root,
       break;
     case RootKind::kWow:
       layout.rootFile = testkit::WriteWowRoot(wow);
+      break;
+    case RootKind::kDiablo:
+      testkit::StoreDiabloRoot(layout, diablo);
       break;
   }
   return testkit::WriteInstallation(root, layout);
@@ -264,6 +279,11 @@ TEST_P(AllocationFailureTest, EveryAllocationOfASessionFailsCleanly) {
   const Session clean = RunSession(path, 0);
   ASSERT_EQ(clean.failedCall, std::string()) << clean.error;
   ASSERT_GE(clean.files.size(), 7u);  // three files, four manifests
+  if (GetParam().root == RootKind::kDiablo) {
+    ASSERT_TRUE(std::any_of(clean.files.begin(), clean.files.end(), [](const FileRead& file) {
+      return file.name == "Base\\Music\\Title.ogg";
+    }));
+  }
   ASSERT_GT(total, 100u);
   int64_t liveBefore = LiveBlocks();
 
