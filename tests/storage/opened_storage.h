@@ -15,10 +15,12 @@ namespace kestrine::test {
 
 class OpenedStorage {
  public:
-  explicit OpenedStorage(const std::filesystem::path& root, uint32_t flags = 0) {
+  explicit OpenedStorage(const std::filesystem::path& root, uint32_t flags = 0,
+                         uint32_t localeMask = 0) {
     StorageOpenArgs args{};
     args.size = sizeof args;
     args.flags = flags;
+    args.localeMask = localeMask;
     handle_ = OpenStorage(root.string().c_str(), &args);
     error_ = GetCascError();
   }

@@ -12,10 +12,12 @@
 #include "testkit/demo_installation.h"
 #include "testkit/installation.h"
 #include "testkit/wow_root.h"
+#include "tests/storage/opened_storage.h"
 
 namespace kestrine {
 namespace {
 
+using test::OpenedStorage;
 using testkit::StoredFile;
 using testkit::WowLayout;
 using testkit::WowRootPlan;
@@ -23,56 +25,18 @@ using testkit::WowRootPlan;
 constexpr uint32_t kEnUS = 0x2;
 constexpr uint32_t kEnGB = 0x200;
 
-class WowStorage {
- public:
-  WowStorage(const std::filesystem::path& root, uint32_t localeMask) {
-    StorageOpenArgs args{};
-    args.size = sizeof args;
-    args.localeMask = localeMask;
-    handle_ = OpenStorage(root.string().c_str(), &args);
-    error_ = GetCascError();
+// File id to name for every root file a search with `listFile` reports.
+std::map<uint32_t, std::string> IdNames(const OpenedStorage& storage, const std::string& listFile) {
+  std::map<uint32_t, std::string> found;
+  SearchResult result;
+  SearchHandle search =
+      SearchFirst(storage.handle(), "*", &result, listFile.empty() ? nullptr : listFile.c_str());
+  for (bool more = search != nullptr; more; more = SearchNext(search, &result)) {
+    if (result.fileDataId != 0xFFFFFFFF) found[result.fileDataId] = result.fileName;
   }
-  ~WowStorage() {
-    if (handle_ != nullptr) CloseStorage(handle_);
-  }
-  WowStorage(const WowStorage&) = delete;
-  WowStorage& operator=(const WowStorage&) = delete;
-
-  StorageHandle handle() const { return handle_; }
-  uint32_t error() const { return error_; }
-
-  // The whole content of `name`; empty when it does not open or read.
-  std::vector<uint8_t> Read(const std::string& name) const {
-    FileHandle file = nullptr;
-    if (!OpenFileByName(handle_, name.c_str(), &file)) return {};
-    uint64_t size = 0;
-    std::vector<uint8_t> content;
-    if (GetFileContentSize(file, &size) == 0) {
-      content.resize(size);
-      uint32_t read = 0;
-      if (!ReadOpenFile(file, content.data(), static_cast<uint32_t>(size), &read)) content.clear();
-    }
-    CloseFile(file);
-    return content;
-  }
-
-  // File id to name for every root file a search reports.
-  std::map<uint32_t, std::string> Search(const std::string& listFile) const {
-    std::map<uint32_t, std::string> found;
-    SearchResult result;
-    SearchHandle search =
-        SearchFirst(handle_, "*", &result, listFile.empty() ? nullptr : listFile.c_str());
-    for (bool more = search != nullptr; more; more = SearchNext(search, &result)) {
-      if (result.fileDataId != 0xFFFFFFFF) found[result.fileDataId] = result.fileName;
-    }
-    if (search != nullptr) SearchClose(search);
-    return found;
-  }
-
- private:
-  StorageHandle handle_ = nullptr;
-  uint32_t error_ = 0;
-};
+  if (search != nullptr) SearchClose(search);
+  return found;
+}
 
 // Four stored files; the enUS and enGB blocks both list id 11.
 struct WowGame {
@@ -110,7 +74,7 @@ TEST(WowOpenTest, SignedRootOpensByHashIdAndListFileUnderEachLocale) {
 
   for (auto [locale, themeFile] : std::map<uint32_t, size_t>{{kEnUS, 1}, {kEnGB, 2}}) {
     SCOPED_TRACE(locale);
-    WowStorage storage(installation.root, locale);
+    OpenedStorage storage(installation.root, 0, locale);
     ASSERT_NE(storage.handle(), nullptr) << storage.error();
     EXPECT_EQ(storage.Read("world\\maps\\AZEROTH.wdt"), game.files[0].content);
     EXPECT_EQ(storage.Read("Sound/Music/Theme.mp3"), game.files[themeFile].content);
@@ -120,7 +84,7 @@ TEST(WowOpenTest, SignedRootOpensByHashIdAndListFileUnderEachLocale) {
     EXPECT_EQ(storage.Read("File4660.dat"),
               british ? game.files[3].content : std::vector<uint8_t>{});
 
-    std::map<uint32_t, std::string> names = storage.Search(listFile);
+    std::map<uint32_t, std::string> names = IdNames(storage, listFile);
     EXPECT_EQ(names[10], "world\\maps\\azeroth.wdt");
     EXPECT_EQ(names[11], "FILE0000000B.dat");
     if (british) {
@@ -143,10 +107,10 @@ TEST(WowOpenTest, HeaderlessRootIsTheLastResort) {
       temp.path() / "names.txt",
       testkit::NameListFile({"WORLD/maps/azeroth.wdt", "Sound/Music/Theme.mp3"}));
 
-  WowStorage storage(installation.root, kEnGB);
+  OpenedStorage storage(installation.root, 0, kEnGB);
   ASSERT_NE(storage.handle(), nullptr) << storage.error();
   EXPECT_EQ(storage.Read("sound/music/theme.mp3"), game.files[2].content);
-  std::map<uint32_t, std::string> names = storage.Search(temp / "names.txt");
+  std::map<uint32_t, std::string> names = IdNames(storage, temp / "names.txt");
   EXPECT_EQ(names[10], "WORLD\\maps\\azeroth.wdt");
   EXPECT_EQ(names[11], "Sound\\Music\\Theme.mp3");
   EXPECT_EQ(names[0x1234], "FILE00001234.dat");
@@ -160,7 +124,7 @@ TEST(WowOpenTest, DamagedRootFailsTheOpen) {
   game.plan.blocks[1].fileCount = 0xFFFFFFFF;
   game.layout.rootFile = testkit::WriteWowRoot(game.plan);
   const auto installation = testkit::WriteInstallation(temp.path() / "game", game.layout);
-  WowStorage storage(installation.root, kEnUS);
+  OpenedStorage storage(installation.root, 0, kEnUS);
   EXPECT_EQ(storage.handle(), nullptr);
   EXPECT_NE(storage.error(), 0u);
 }
