@@ -8,6 +8,7 @@ import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import seeds_mime  # noqa: E402
 import seeds_tvfs  # noqa: E402
 import seeds_tvfs_name_map  # noqa: E402
 import seeds_wow  # noqa: E402
@@ -53,10 +54,12 @@ def main():
     for i, name in enumerate(names):
         write("asset_name", "name%02d" % i, name.encode("latin-1"))
 
-    # The TVFS root, its name map and the WoW root have generators of their own.
+    # The TVFS root, its name map, the WoW root and MIME documents have
+    # generators of their own.
     seeds_tvfs.main()
     seeds_tvfs_name_map.main()
     seeds_wow.main()
+    seeds_mime.main()
 
 
 if __name__ == "__main__":
