@@ -20,9 +20,10 @@ std::string_view AsText(std::span<const uint8_t> bytes) {
 uint32_t ParseElement(TMimeElement& element, std::string_view text, std::string_view partMarker,
                       size_t depth);
 
-// The body of a leaf, without the CR LF that ends it: inside a part the one
-// in front of the next boundary line (where `text` ends), in a whole document
-// the final one, which must be there. An empty body is refused.
+// The body of a leaf, without the line break that ends it: inside a part the
+// two bytes in front of the next boundary line (where `text` ends), taken as
+// they are; in a whole document the final CR LF, which must be there. An
+// empty body is refused.
 uint32_t ParseLeaf(TMimeElement& element, const MimeHeader& header, std::string_view text,
                    bool insidePart) {
   const std::string_view body = text.substr(header.bodyOffset);
