@@ -157,7 +157,7 @@ TEST(MimeTest, NestedMultipartTreesMatchTheirPlan) {
   inner.parts = {MimeLeaf("first\r\n--not a marker", MimeTransfer::kQuotedPrintable),
                  MimeLeaf(AllBytes(), MimeTransfer::kBase64)};
   inner.epilogue = "ignored\r\n";
-  MimePartPlan named = MimeLeaf("x");
+  MimePartPlan named = MimeLeaf("x\r\n--not the boundary\r\n");
   named.headerLines = {"Content-Type: text/plain", "X-Long: a\r\n  b"};
   MimeDocumentPlan plan = Multipart({named, inner, MimeLeaf("last")});
   TMimeElement root;
@@ -240,7 +240,8 @@ TEST(MimeTest, RibbitAnswersYieldTheirTable) {
       {"Region!STRING:0", "BuildConfig!HEX:16", "VersionsName!String:0"},
       {{"us", std::string(32, 'a'), "1.18.10.1234"}, {"eu", std::string(32, 'b'), "1.18.10.1234"}}};
   testkit::TableText cdns{{"Name!STRING:0", "Path!STRING:0", "Hosts!STRING:0"},
-                          {{"us", "tpr/sc1live", "cdn.example level3.example"}}};
+                          {{"us", "tpr/sc1live", "cdn.example level3.example"}},
+                          /*crlf=*/true};
   for (const auto& [list, table] : {std::pair{"versions", versions}, std::pair{"cdns", cdns}}) {
     const MimeDocumentPlan plan =
         testkit::RibbitAnswer(list, testkit::FormatTable(table), AllBytes());
