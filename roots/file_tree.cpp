@@ -343,7 +343,7 @@ bool FileTree::AttachName(uint32_t node, std::string_view name) {
 }
 
 void FileTree::SetNameHash(uint32_t node, uint64_t hash) {
-  if (node == 0 || node >= count_ || NodeHead(node)->nameHash != 0) return;
+  if (node == 0 || node >= count_ || NodeHead(node)->nameHash == hash) return;
   NodeHead(node)->nameHash = hash;
   EnterHash(node);
 }

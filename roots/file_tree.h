@@ -99,8 +99,9 @@ class FileTree {
   // in the hash map. False when memory runs out.
   bool AttachName(uint32_t node, std::string_view name);
 
-  // Sets the hash of a node that has none and enters it in the hash map
-  // (when there is room and the hash is not there yet).
+  // Gives a node the hash, in place of any it had, and enters it in the hash
+  // map (when there is room and the hash is not there yet). A slot that held
+  // the node under a former hash keeps it, but no longer matches that hash.
   void SetNameHash(uint32_t node, uint64_t hash);
 
   // Writes the node's full path, always NUL-terminated; a path that does not

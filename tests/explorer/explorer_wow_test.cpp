@@ -4,6 +4,7 @@
 // name. Every expectation comes from the plan the testkit wrote.
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,18 +56,22 @@ struct RootShape {
   uint32_t version;
 };
 
+void PrintTo(const RootShape& shape, std::ostream* out) {
+  *out << shape.what;
+}
+
 // File id -> index of the stored file that id opens.
 using IdFiles = std::map<uint32_t, size_t>;
 
 // What a --locale value makes the root read. Under enGB the enUS blocks
 // follow the enGB ones, under ptPT the ptBR ones; the first block to enter
 // an id keeps it, and the second-pass block comes after both readings of the
-// first pass. A node entered without a name hash takes the first one a later
-// block gives its id.
+// first pass. The name hash is another matter: every block read that gives
+// an id a name hash gives it to the node, so the last one stays.
 struct LocaleCase {
   std::vector<std::string> options;  // the --locale values that mean it
   IdFiles ids;
-  IdFiles hashFrom = {};  // id -> the stored file whose name hash it takes
+  IdFiles hashFrom = {};  // id -> the stored file whose name hash the node has
 };
 
 const std::vector<LocaleCase>& LocaleCases() {
@@ -74,7 +79,7 @@ const std::vector<LocaleCase>& LocaleCases() {
       {{"enUS", "0x2", ""}, {{0, 5}, {10, 0}, {11, 1}, {12, 2}, {90, 16}, {91, 17}, {0x1234, 6}}},
       {{"enGB", "0x200", "engb"},
        {{0, 5}, {10, 0}, {11, 3}, {12, 2}, {20, 4}, {80, 15}, {90, 16}, {91, 17}, {0x1234, 6}},
-       {{12, 14}}},
+       {{11, 1}, {12, 14}}},
       {{"0x210"}, {{0, 5}, {11, 3}, {12, 14}, {20, 4}, {60, 12}, {80, 15}, {0x1234, 6}}},
       {{"ptPT"}, {{0, 5}, {12, 14}, {40, 7}, {41, 9}, {42, 10}, {80, 15}, {0x1234, 6}}},
       {{"ptBR"}, {{0, 5}, {40, 7}, {41, 8}, {0x1234, 6}}},
@@ -112,7 +117,7 @@ class ExplorerWowTest : public ExplorerTest, public ::testing::WithParamInterfac
     plan_ = testkit::WowPlan(GetParam().layout, GetParam().version);
     plan_.blocks = {
         Block(kEnUS, 0,
-              {File(10, 0, "World/Maps/Azeroth.wdt"), File(11, 1, "Sound/Music/Theme.mp3"),
+              {File(10, 0, "World/Maps/Azeroth.wdt"), File(11, 1, "Sound/Music/Theme_US.mp3"),
                File(12, 2, "Interface/Icons/Axe.blp", false),
                testkit::WowFile(13, testkit::MakeKey(999), "Not/Stored.bin")}),
         Block(kEnGB, 0,
@@ -292,10 +297,11 @@ TEST_P(ExplorerWowTest, CatByIdNameHashAndKey) {
       {"File41.dat", 9, "ptPT"},
       {"File41.dat", 8, "ptBR"},
       {"world/maps/AZEROTH.WDT", 0},
-      {"Sound\\Music\\Theme.mp3", 1},
-      {"Sound\\Music\\Theme.mp3", 3, "enGB"},
+      {"Sound\\Music\\Theme_US.mp3", 1},
+      {"Sound\\Music\\Theme.mp3", 3, "0x210"},
+      {"Sound\\Music\\Theme_US.mp3", 3, "enGB"},  // the hash of a block that lost the id
       {"Interface/Icons/Axe.blp", 14, "ptPT"},
-      {"Interface/Icons/Axe.blp", 2, "enGB"},  // the hash of a block that lost the id
+      {"Interface/Icons/Axe.blp", 2, "enGB"},
       {KeyName(files_[0].ckey), 0},
       {testkit::KeyText(files_[0].ekey), 0},
       {KeyName(files_[13].ckey), 13},  // in no block that is read
@@ -326,6 +332,7 @@ TEST_P(ExplorerWowTest, CatFailuresPrintOneLine) {
       {"Interface/Icons/Crown.blp", "enUS"},
       {"Interface/Icons/Axe.blp", "enUS"},  // not hashed in the enUS block
       {"Sound/Music/Wrong.mp3", "enUS"},
+      {"Sound/Music/Theme.mp3", "enGB"},  // replaced by the enUS block's hash
       {"Textures/Clouds.blp", "enUS"},
       {std::string(32, 'e'), "enUS"},
   };
