@@ -326,6 +326,7 @@ FileTreeNode* FileTree::InsertFileId(ContentEntry* entry, uint32_t id, uint32_t 
   SetOptional(node, localeAt_, localeFlags);
   SetOptional(node, contentAt_, contentFlags);
   if (entry != nullptr) ++entry->refCount;
+  ++idFileCount_;
   return NodeHead(node);
 }
 

@@ -133,6 +133,8 @@ class FileTree {
   size_t hashItems() const { return hashItems_; }
   size_t folderCount() const { return folderCount_; }
   size_t fileCount() const { return fileCount_; }
+  // Nodes entered by InsertFileId, named or not.
+  size_t idFileCount() const { return idFileCount_; }
   uint32_t idLimit() const { return ids_ ? ids_->idLimit() : 0; }
   size_t idPageCount() const { return ids_ ? ids_->pageCount() : 0; }
 
@@ -177,6 +179,7 @@ class FileTree {
   size_t contentAt_ = 0;
   size_t folderCount_ = 0;
   size_t fileCount_ = 0;
+  size_t idFileCount_ = 0;
 };
 
 }  // namespace kestrine

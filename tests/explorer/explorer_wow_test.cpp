@@ -350,10 +350,26 @@ TEST_P(ExplorerWowTest, CatFailuresPrintOneLine) {
   }
 }
 
-TEST_P(ExplorerWowTest, InfoNamesTheRootFormat) {
-  const ExplorerRun run = Run({"info", storage_, "--locale", "ptPT"});
+// The files the root names count those it lists by id alone.
+TEST_P(ExplorerWowTest, InfoCountsTheFilesOfTheLocale) {
+  const LocaleCase& ptPT = LocaleCases()[3];
+  const ExplorerRun run = Run({"info", storage_, "--locale", ptPT.options[0]});
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_NE(run.out.find("locale mask: 0x10000\nroot format: WoW\n"), std::string::npos) << run.out;
+  const size_t entries = files_.size() + 2;  // and the root and the ENCODING manifest
+  uint64_t total =
+      installation_.rootFile->content.size() + installation_.encodingFile->content.size();
+  for (size_t file = 0; file < files_.size(); ++file) total += SizeOf(file);
+  EXPECT_EQ(run.out,
+            "build file kind: .build.info\n"
+            "product: test\n"
+            "build number: 45678\n"
+            "region: -\n"
+            "locale mask: 0x10000\n"
+            "root format: WoW\n"
+            "content entries: " +
+                std::to_string(entries) + "\nnamed files: " + std::to_string(ptPT.ids.size() + 2) +
+                "\nlocal encoded files: " + std::to_string(entries) +
+                "\ntotal content size: " + std::to_string(total) + "\nonline: no\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(WowRoots, ExplorerWowTest,

@@ -160,6 +160,7 @@ TEST_F(WowRootTest, EveryLayoutAndBlockVersionEntersItsFiles) {
     EXPECT_EQ(Root().unnamedFileCount(),
               c.layout == WowLayout::kHeaderless ? 0 : testkit::UnnamedFilesOf(plan));
     EXPECT_EQ(Root().filesSeen(), 4u);
+    EXPECT_EQ(Root().FileCount(), 4u);  // entered by id, not by name
     EXPECT_EQ(Root().IndexLimit(), 0xA00000u);
   }
 }
