@@ -54,6 +54,7 @@ struct RootShape {
   const char* what;
   WowLayout layout;
   uint32_t version;
+  std::optional<uint32_t> headerSize = {};  // the blocks behind a padded header
 };
 
 void PrintTo(const RootShape& shape, std::ostream* out) {
@@ -76,7 +77,9 @@ struct LocaleCase {
 
 const std::vector<LocaleCase>& LocaleCases() {
   static const std::vector<LocaleCase> cases = {
-      {{"enUS", "0x2", ""}, {{0, 5}, {10, 0}, {11, 1}, {12, 2}, {90, 16}, {91, 17}, {0x1234, 6}}},
+      // "0x0" leaves the locale to the build file's tags, enUS.
+      {{"enUS", "0x2", "", "0x0"},
+       {{0, 5}, {10, 0}, {11, 1}, {12, 2}, {90, 16}, {91, 17}, {0x1234, 6}}},
       {{"enGB", "0x200", "engb"},
        {{0, 5}, {10, 0}, {11, 3}, {12, 2}, {20, 4}, {80, 15}, {90, 16}, {91, 17}, {0x1234, 6}},
        {{11, 1}, {12, 14}}},
@@ -115,6 +118,7 @@ class ExplorerWowTest : public ExplorerTest, public ::testing::WithParamInterfac
       testkit::StoreListedFile(layout_, files_.back());
     }
     plan_ = testkit::WowPlan(GetParam().layout, GetParam().version);
+    plan_.headerSize = GetParam().headerSize;
     plan_.blocks = {
         Block(kEnUS, 0,
               {File(10, 0, "World/Maps/Azeroth.wdt"), File(11, 1, "Sound/Music/Theme_US.mp3"),
@@ -247,8 +251,8 @@ TEST_P(ExplorerWowTest, ListUnderEveryLocaleWithAndWithoutListFiles) {
 // its empty path, never by the name generated for it.
 TEST_P(ExplorerWowTest, MasksSeeOnlyTheNamesListFilesGave) {
   const ListKind list = OldEntryLayout() ? ListKind::kNames : ListKind::kIds;
-  const LocaleCase& enUS = LocaleCases()[0];
-  const std::vector<Listed> all = ExpectedList(enUS, list);
+  const LocaleCase& enGB = LocaleCases()[1];
+  const std::vector<Listed> all = ExpectedList(enGB, list);
   auto linesNamed = [&](const std::vector<std::string>& names) {
     std::vector<Listed> lines;
     for (const Listed& line : all) {
@@ -256,24 +260,25 @@ TEST_P(ExplorerWowTest, MasksSeeOnlyTheNamesListFilesGave) {
         if (line.name == Backslashed(name)) lines.push_back(line);
       }
     }
+    EXPECT_FALSE(lines.empty());
     return lines;
   };
-  const std::vector<Listed> icons = linesNamed({"Interface/Icons/Axe.blp"});
-  const std::vector<Listed> textures = linesNamed({"Textures/Sky.blp", "Textures/Clouds.blp"});
-  EXPECT_EQ(List("enUS", list, "interface\\ICONS\\*").out, ListText(icons));
-  EXPECT_EQ(List("enUS", list, "textures/*.blp").out, ListText(textures));
-  // Both forms of list file name the world map: by its hash, by its id.
-  EXPECT_EQ(List("enUS", list, "World\\*\\?zeroth.wdt").out,
+  // Either form of list file names the id 12 and the world map.
+  EXPECT_EQ(List("enGB", list, "interface\\ICONS\\*").out,
+            ListText(linesNamed({"Interface/Icons/Axe.blp", "Interface/Icons/Crown.blp"})));
+  EXPECT_EQ(List("enGB", list, "textures/*.blp").out,
+            ListText(linesNamed({"Textures/Sky.blp", "Textures/Clouds.blp"})));
+  EXPECT_EQ(List("enGB", list, "World\\*\\?zeroth.wdt").out,
             ListText(linesNamed({"World/Maps/Azeroth.wdt"})));
-  for (const char* mask : {"FILE*", "FILE0000000B.dat", "*.dat"}) {
-    const ExplorerRun run = List("enUS", list, mask);
+  for (const char* mask : {"FILE*", "FILE0000000B.dat", "*.dat", "World"}) {
+    const ExplorerRun run = List("enGB", list, mask);
     EXPECT_EQ(run.exitCode, 0) << mask;
     EXPECT_EQ(run.out, "") << mask;
   }
   // The empty mask matches every file of the root, but no unnamed content.
   std::vector<Listed> rooted = all;
-  rooted.resize(enUS.ids.size() + 2);
-  EXPECT_EQ(List("enUS", list, "").out, ListText(rooted));
+  rooted.resize(enGB.ids.size() + 2);
+  EXPECT_EQ(List("enGB", list, "").out, ListText(rooted));
 }
 
 TEST_P(ExplorerWowTest, CatByIdNameHashAndKey) {
@@ -334,6 +339,8 @@ TEST_P(ExplorerWowTest, CatFailuresPrintOneLine) {
       {"Sound/Music/Wrong.mp3", "enUS"},
       {"Sound/Music/Theme.mp3", "enGB"},  // replaced by the enUS block's hash
       {"Textures/Clouds.blp", "enUS"},
+      {"file10.dat", "enUS"},       // "File" as written
+      {"FILE000000A.dat", "enUS"},  // seven hex digits
       {std::string(32, 'e'), "enUS"},
   };
   if (!OldEntryLayout()) failures.push_back({"Textures/Sky.blp", "enUS"});
@@ -375,6 +382,7 @@ TEST_P(ExplorerWowTest, InfoCountsTheFilesOfTheLocale) {
 INSTANTIATE_TEST_SUITE_P(WowRoots, ExplorerWowTest,
                          ::testing::Values(RootShape{"HeadedV1", WowLayout::kHeaded, 1},
                                            RootShape{"HeadedV2", WowLayout::kHeaded, 2},
+                                           RootShape{"PaddedHeader", WowLayout::kHeaded, 2, 64},
                                            RootShape{"ShortHeader", WowLayout::kShortHeader, 0},
                                            RootShape{"Headerless", WowLayout::kHeaderless, 0}),
                          [](const auto& info) { return std::string(info.param.what); });
