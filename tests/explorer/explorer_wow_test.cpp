@@ -274,11 +274,33 @@ TEST_P(ExplorerWowTest, MasksSeeOnlyTheNamesListFilesGave) {
     const ExplorerRun run = List("enGB", list, mask);
     EXPECT_EQ(run.exitCode, 0) << mask;
     EXPECT_EQ(run.out, "") << mask;
+    EXPECT_EQ(run.err, "") << mask;
   }
   // The empty mask matches every file of the root, but no unnamed content.
   std::vector<Listed> rooted = all;
   rooted.resize(enGB.ids.size() + 2);
   EXPECT_EQ(List("enGB", list, "").out, ListText(rooted));
+}
+
+// Lines of ids name files only when the text begins with one; an empty
+// list file or none at all leaves every file to its id.
+TEST_P(ExplorerWowTest, ListFilesThatNameNothing) {
+  const std::string idLines = testkit::IdListFile(kIdList);
+  const std::vector<std::pair<std::string, std::string>> listFiles = {
+      {"header.csv", "id;name\n" + idLines},
+      {"long-id.csv", "12345678901;Too/Long.txt\n" + idLines},
+      {"empty.txt", ""},
+  };
+  const std::string expected = ListText(ExpectedList(LocaleCases()[0], ListKind::kNone));
+  for (const auto& [name, text] : listFiles) {
+    SCOPED_TRACE(name);
+    testkit::WriteTextFile(Path(name), text);
+    const ExplorerRun run = Run({"list", storage_, "--list-file", Path(name)});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, expected);
+  }
+  EXPECT_EQ(Run({"list", storage_, "--list-file", Path("missing.txt")}).out, expected);
 }
 
 TEST_P(ExplorerWowTest, CatByIdNameHashAndKey) {
