@@ -34,6 +34,7 @@ constexpr uint32_t kEnGB = 0x200;
 constexpr uint32_t kPtBR = 0x4000;
 constexpr uint32_t kPtPT = 0x10000;
 constexpr uint32_t kNeverRead = 0x80;
+constexpr uint32_t kNeverReadEither = 0x100;
 constexpr uint32_t kSecondPass = 0x80000000;
 constexpr uint32_t kNoNameHashes = 0x10000000;
 
@@ -112,7 +113,7 @@ enum class ListKind { kNone, kNames, kIds };
 class ExplorerWowTest : public ExplorerTest, public ::testing::WithParamInterface<RootShape> {
  protected:
   void SetUp() override {
-    for (uint32_t i = 0; i < 18; ++i) {
+    for (uint32_t i = 0; i < 19; ++i) {
       files_.push_back(
           testkit::EncodeDemoContent(testkit::DataLikeBytes(300 + 97 * i, 40 + i), false, 40 + i));
       testkit::StoreListedFile(layout_, files_.back());
@@ -132,6 +133,7 @@ class ExplorerWowTest : public ExplorerTest, public ::testing::WithParamInterfac
         Block(kDeDE, 0, {File(50, 11, "Sound/Voice/Hallo.ogg")}),
         Block(kFrFR, 0, {File(60, 12, "Sound/Voice/Bonjour.ogg")}),
         Block(kEnUS | kEnGB, kNeverRead, {File(70, 13, "Never.bin")}),
+        Block(kEnGB, kNeverReadEither | kSecondPass, {File(71, 18, "Never/Either.bin")}),
         Block(kEnGB | kPtPT, kSecondPass,
               {File(12, 14, "Interface/Icons/Axe.blp"), File(80, 15, "Cinematics/Intro.avi")}),
         Block(kEnUS, kNoNameHashes, {File(90, 16, "Textures/Sky.blp"), File(91, 17)}),
@@ -353,8 +355,9 @@ TEST_P(ExplorerWowTest, CatFailuresPrintOneLine) {
       {"File99.dat", "enUS"},        // no such id
       {"FILE00000063.dat", "enUS"},  // the same, in hex
       {"FILEFFFFFFFF.dat", "enUS"},  // the id that means none
-      {"File70.dat", "enGB"},        // a block that is never read
-      {"File20.dat", "enUS"},        // a block of another locale
+      {"File70.dat", "enGB"},        // blocks that are never read
+      {"File71.dat", "enGB"},
+      {"File20.dat", "enUS"},  // a block of another locale
       {"File80.dat", "enUS"},
       {"Interface/Icons/Crown.blp", "enUS"},
       {"Interface/Icons/Axe.blp", "enUS"},  // not hashed in the enUS block
