@@ -326,6 +326,7 @@ FileTreeNode* FileTree::InsertFileId(ContentEntry* entry, uint32_t id, uint32_t 
   SetOptional(node, localeAt_, localeFlags);
   SetOptional(node, contentAt_, contentFlags);
   if (entry != nullptr) ++entry->refCount;
+  ++idFileCount_;
   return NodeHead(node);
 }
 
@@ -350,7 +351,7 @@ void FileTree::MarkDirectoryFile(uint32_t node) {
 }
 
 void FileTree::SetNameHash(uint32_t node, uint64_t hash) {
-  if (node == 0 || node >= count_ || NodeHead(node)->nameHash != 0) return;
+  if (node == 0 || node >= count_ || NodeHead(node)->nameHash == hash) return;
   NodeHead(node)->nameHash = hash;
   EnterHash(node);
 }

@@ -106,8 +106,9 @@ class FileTree {
   // (FTN_DIRECTORY_FILE), so that searches pass it over.
   void MarkDirectoryFile(uint32_t node);
 
-  // Sets the hash of a node that has none and enters it in the hash map
-  // (when there is room and the hash is not there yet).
+  // Gives a node the hash, in place of any it had, and enters it in the hash
+  // map (when there is room and the hash is not there yet). A slot that held
+  // the node under a former hash keeps it, but no longer matches that hash.
   void SetNameHash(uint32_t node, uint64_t hash);
 
   // Writes the node's full path, always NUL-terminated; a path that does not
@@ -139,6 +140,8 @@ class FileTree {
   size_t hashItems() const { return hashItems_; }
   size_t folderCount() const { return folderCount_; }
   size_t fileCount() const { return fileCount_; }
+  // Nodes entered by InsertFileId, named or not.
+  size_t idFileCount() const { return idFileCount_; }
   uint32_t idLimit() const { return ids_ ? ids_->idLimit() : 0; }
   size_t idPageCount() const { return ids_ ? ids_->pageCount() : 0; }
 
@@ -183,6 +186,7 @@ class FileTree {
   size_t contentAt_ = 0;
   size_t folderCount_ = 0;
   size_t fileCount_ = 0;
+  size_t idFileCount_ = 0;
 };
 
 }  // namespace kestrine

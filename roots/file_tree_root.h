@@ -27,7 +27,8 @@ class TFileTreeRoot : public TRootHandler {
   bool DescribeEntry(const ContentEntry* entry, FileDescription& description) const override;
   size_t AdoptNames(const TRootHandler& other) override;
   uint64_t IndexLimit() const override { return tree_.IndexLimit(); }
-  size_t FileCount() const override { return tree_.fileCount(); }
+  // Files entered by name and files entered by id alone.
+  size_t FileCount() const override { return tree_.fileCount() + tree_.idFileCount(); }
 
   FileTree& tree() { return tree_; }
   const FileTree& tree() const { return tree_; }

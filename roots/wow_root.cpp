@@ -172,7 +172,8 @@ class BlockFiles {
 };
 
 // Files of unknown CKeys are passed over; the id 0xFFFFFFFF is never entered.
-// The first block to enter an id keeps it.
+// The first block to enter an id keeps it; its name hash is that of the
+// latest block giving it one.
 uint32_t EnterFile(TCascStorage& storage, FileTree& tree, const BlockFile& file,
                    const BlockHeader& header) {
   ContentEntry* entry = storage.contents.FindByCKey(file.ckey.data());

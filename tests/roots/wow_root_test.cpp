@@ -160,6 +160,7 @@ TEST_F(WowRootTest, EveryLayoutAndBlockVersionEntersItsFiles) {
     EXPECT_EQ(Root().unnamedFileCount(),
               c.layout == WowLayout::kHeaderless ? 0 : testkit::UnnamedFilesOf(plan));
     EXPECT_EQ(Root().filesSeen(), 4u);
+    EXPECT_EQ(Root().FileCount(), 4u);  // entered by id, not by name
     EXPECT_EQ(Root().IndexLimit(), 0xA00000u);
   }
 }
@@ -204,16 +205,21 @@ TEST_F(WowRootTest, UnknownKeysAndTheNoIdAreSkipped) {
   EXPECT_EQ(Root().filesSeen(), 3u);
 }
 
-// The first block to enter an id keeps it, and only its entry is counted.
-TEST_F(WowRootTest, FirstBlockWins) {
+// The first block to enter an id keeps it, and only its entry is counted;
+// the name hash of a later block replaces the node's own.
+TEST_F(WowRootTest, FirstBlockWinsTheIdAndTheLastItsNameHash) {
   WowRootPlan plan;
-  plan.blocks.push_back(Block(kEnUS, 0, {File(6, 1, "first")}));
-  plan.blocks.push_back(Block(kEnUS, 0x4, {File(6, 2, "second")}));
+  plan.blocks.push_back(Block(kEnUS, 0, {File(6, 1, "first"), File(7, 3, "seventh")}));
+  plan.blocks.push_back(Block(kEnUS, 0x4, {File(6, 2, "second"), File(7, 4)}));
   ASSERT_EQ(Load(plan), kErrorSuccess);
   EXPECT_EQ(ById(6), Entry(1));
   EXPECT_EQ(Entry(2)->refCount, 0u);
   EXPECT_EQ(Describe(1).contentFlags, 0u);
-  EXPECT_EQ(ByName("second"), nullptr);
+  EXPECT_EQ(Describe(1).nameHash, NameHash("second"));
+  EXPECT_EQ(ByName("second"), Entry(1));
+  EXPECT_EQ(ByName("first"), nullptr);
+  // A block without a hash for the id leaves the node's.
+  EXPECT_EQ(ByName("seventh"), Entry(3));
 }
 
 // Blocks flagged 0x80 or 0x100 are never used; blocks with bit 31 only in
