@@ -1,6 +1,7 @@
 #include "roots/file_tree.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <string>
@@ -14,6 +15,8 @@ namespace {
 constexpr size_t kNodeHeadSize = 28;
 constexpr size_t kMinimumBuckets = 256;
 constexpr size_t kMaxFragmentLength = 0xFFFF;
+// Parent chains up to this deep are kept on the stack while a path is built.
+constexpr size_t kShallowChain = 64;
 
 bool IsPlainSeparator(char c) {
   return c == '/' || c == '\\';
@@ -67,7 +70,7 @@ FileTree::FileTree(uint32_t flags) : nodeSize_(NodeSizeFor(flags)) {
   nodes_ = std::make_unique<std::byte[]>(kInitialNodes * nodeSize_);
   capacity_ = kInitialNodes;
   names_.reserve(kInitialNameBytes);
-  buckets_.assign(BucketCountFor(capacity_), kNoNode);
+  buckets_.assign(BucketCountFor(capacity_), HashBucket{});
 
   FileTreeNode* root = NodeHead(NewNode());
   root->parent = kNoNode;
@@ -111,7 +114,7 @@ bool FileTree::MakeRoom(size_t nodes, size_t nameBytes) {
     if (neededNodes > capacity_) {
       size_t capacity = capacity_;
       while (capacity < neededNodes) capacity *= 2;
-      std::vector<uint32_t> buckets(BucketCountFor(capacity), kNoNode);
+      std::vector<HashBucket> buckets(BucketCountFor(capacity));
       auto grown = std::make_unique_for_overwrite<std::byte[]>(capacity * nodeSize_);
       std::memcpy(grown.get(), nodes_.get(), count_ * nodeSize_);
       nodes_ = std::move(grown);
@@ -127,7 +130,7 @@ bool FileTree::MakeRoom(size_t nodes, size_t nameBytes) {
 
 // Every node with a hash is entered again, in array order.
 void FileTree::RebuildHashMap() {
-  std::fill(buckets_.begin(), buckets_.end(), kNoNode);
+  std::fill(buckets_.begin(), buckets_.end(), HashBucket{});
   hashItems_ = 0;
   for (uint32_t node = 0; node < count_; ++node) {
     if (NodeHead(node)->nameHash != 0) EnterHash(node);
@@ -146,12 +149,13 @@ void FileTree::EnterHash(uint32_t node) {
   const uint64_t hash = NodeHead(node)->nameHash;
   const size_t mask = buckets_.size() - 1;
   for (size_t bucket = hash & mask;; bucket = (bucket + 1) & mask) {
-    if (buckets_[bucket] == kNoNode) {
-      buckets_[bucket] = node;
+    HashBucket& slot = buckets_[bucket];
+    if (slot.node == kNoNode) {
+      slot = {node, TagOf(hash)};
       ++hashItems_;
       return;
     }
-    if (NodeHead(buckets_[bucket])->nameHash == hash) return;
+    if (slot.tag == TagOf(hash) && NodeHead(slot.node)->nameHash == hash) return;
   }
 }
 
@@ -159,8 +163,9 @@ uint32_t FileTree::FindHash(uint64_t hash) const {
   if (hashItems_ == 0) return kNoNode;
   const size_t mask = buckets_.size() - 1;
   for (size_t bucket = hash & mask;; bucket = (bucket + 1) & mask) {
-    const uint32_t node = buckets_[bucket];
-    if (node == kNoNode || NodeHead(node)->nameHash == hash) return node;
+    const HashBucket slot = buckets_[bucket];
+    if (slot.node == kNoNode) return kNoNode;
+    if (slot.tag == TagOf(hash) && NodeHead(slot.node)->nameHash == hash) return slot.node;
   }
 }
 
@@ -177,6 +182,11 @@ uint32_t FileTree::NodeAtIndex(uint64_t index) const {
 
 uint64_t FileTree::IndexLimit() const {
   return ids_ ? ids_->idLimit() : count_;
+}
+
+uint64_t FileTree::NextIndex(uint64_t from, uint64_t* steps) const {
+  if (ids_) return ids_->NextId(from, steps);
+  return std::min<uint64_t>(from, count_);
 }
 
 void FileTree::SetFragment(uint32_t node, std::string_view fragment) {
@@ -349,17 +359,31 @@ void FileTree::SetNameHash(uint32_t node, uint64_t hash) {
 }
 
 // Paths are built from the root down; the parent chain is walked first and
-// bounded by the node count, so even a damaged chain cannot loop.
+// bounded by the node count, so even a damaged chain cannot loop. Chains of
+// usual depth stay on the stack: a search builds one path per file.
 size_t FileTree::BuildPath(uint32_t node, char* buffer, size_t size) const {
   if (buffer == nullptr || size == 0) return 0;
   buffer[0] = '\0';
   if (node >= count_) return 0;
-  std::vector<uint32_t> chain;
+  std::array<uint32_t, kShallowChain> shallow;
+  std::vector<uint32_t> deep;
+  size_t depth = 0;
   for (uint32_t at = node; at < count_ && NodeHead(at)->parent != kNoNode;
        at = NodeHead(at)->parent) {
-    if (chain.size() == count_) break;
-    chain.push_back(at);
+    if (depth == count_) break;
+    if (depth == kShallowChain) deep.assign(shallow.begin(), shallow.end());
+    if (depth < kShallowChain) {
+      shallow[depth] = at;
+    } else {
+      deep.push_back(at);
+    }
+    ++depth;
   }
+  const uint32_t* chain = depth <= kShallowChain ? shallow.data() : deep.data();
+  return WritePath(std::span(chain, depth), buffer, size);
+}
+
+size_t FileTree::WritePath(std::span<const uint32_t> chain, char* buffer, size_t size) const {
   size_t length = 0;
   for (size_t i = chain.size(); i-- > 0;) {
     const FileTreeNode* head = NodeHead(chain[i]);

@@ -27,6 +27,7 @@ class TFileTreeRoot : public TRootHandler {
   bool DescribeEntry(const ContentEntry* entry, FileDescription& description) const override;
   size_t AdoptNames(const TRootHandler& other) override;
   uint64_t IndexLimit() const override { return tree_.IndexLimit(); }
+  uint64_t NextIndex(uint64_t from) const override { return tree_.NextIndex(from); }
 
   FileTree& tree() { return tree_; }
   const FileTree& tree() const { return tree_; }

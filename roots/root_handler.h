@@ -50,6 +50,11 @@ class TRootHandler {
   virtual size_t AdoptNames(const TRootHandler& other) = 0;
   // Exclusive upper bound of the indices NameAtIndex and SearchNext visit.
   virtual uint64_t IndexLimit() const = 0;
+  // The first index at or above `from` where NameAtIndex may find a name;
+  // IndexLimit() when none. Enumerations step with it, so that a root whose
+  // indices are sparse (file ids up to 2^32) is walked at the cost of its
+  // names, not of its highest index.
+  virtual uint64_t NextIndex(uint64_t from) const = 0;
 };
 
 }  // namespace kestrine

@@ -41,8 +41,10 @@ enum class IndexNameFormat : uint8_t {
 };
 
 // Open addressing with linear probing over 18-byte index entries that live in
-// the loaded files; keyed by the entries' first nine bytes. Never full: an
-// insertion that would leave no bucket empty is dropped.
+// the loaded files; keyed by the entries' first nine bytes. A bucket keeps
+// key bytes 4..7 beside its entry, so that probing past other keys does not
+// read their entries. Never full: an insertion that would leave no bucket
+// empty is dropped.
 class IndexMap {
  public:
   // Bucket count: HashBucketCount(totalFileBytes / 18). False when the
@@ -52,13 +54,22 @@ class IndexMap {
   bool Insert(const uint8_t* entry);
   // The 18-byte entry whose key is the first nine bytes of `ekey`, or null.
   const uint8_t* Find(const uint8_t* ekey) const;
+  // Hints for loops over millions of keys: fetch the key's first bucket,
+  // and (once that is in) the index entry it points to, ahead of the Find.
+  void PrefetchBucket(const uint8_t* ekey) const;
+  void PrefetchEntry(const uint8_t* ekey) const;
   size_t size() const { return count_; }
   size_t bucketCount() const { return buckets_.size(); }
 
  private:
+  struct Bucket {
+    const uint8_t* entry = nullptr;  // null when empty
+    uint32_t tag = 0;
+  };
+
   size_t Probe(const uint8_t* key) const;
 
-  std::vector<const uint8_t*> buckets_;
+  std::vector<Bucket> buckets_;
   size_t count_ = 0;
 };
 
@@ -107,5 +118,9 @@ bool EnumerateIndexFile(std::string_view name, TCascStorage& storage);
 // Copies the location of entry.ekey from the index map into the entry and
 // sets EF_LOCAL. An online storage answers true and leaves the entry as is.
 bool LocateEncodedFile(TCascStorage& storage, ContentEntry& entry);
+
+// Prefetch hints for LocateEncodedFile of `ekey`: the first stage fetches the
+// map's bucket, the second (issued later) the index entry in it.
+void PrefetchLocation(const TCascStorage& storage, const uint8_t* ekey, bool entryStage);
 
 }  // namespace kestrine

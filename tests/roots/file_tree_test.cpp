@@ -228,6 +228,32 @@ TEST(FileTreeTest, FileIdsMapSparselyAndBoundTheEnumeration) {
   EXPECT_EQ(plain.tree().FileId(1), kNoValue);
 }
 
+// The enumeration walks the ids that exist in ascending order, stepping over
+// missing pages at every level; a non-id tree answers every index itself.
+TEST(FileTreeTest, NextIndexSkipsEmptyIdPagesInOrder) {
+  FileIdMap ids;
+  EXPECT_EQ(ids.NextId(0), 0u);  // empty: the limit
+  const std::vector<uint32_t> entered = {0,       1,          255,        256,
+                                         0x10000, 0x00FFFFFF, 0x7F000001, 0xFFFFFFFE};
+  for (uint32_t id : entered) ids.Set(id, id % 1000 + 1);
+  std::vector<uint64_t> walked;
+  uint64_t steps = 0;
+  for (uint64_t id = ids.NextId(0, &steps); id < ids.idLimit(); id = ids.NextId(id + 1, &steps)) {
+    walked.push_back(id);
+  }
+  EXPECT_EQ(walked, std::vector<uint64_t>(entered.begin(), entered.end()));
+  // At most one step per slot of each page that exists, plus one per id.
+  EXPECT_LT(steps, 256u * ids.pageCount() + entered.size());
+  EXPECT_EQ(ids.NextId(0xFFFFFFFF), ids.idLimit());
+  EXPECT_EQ(ids.NextId(uint64_t{1} << 40), ids.idLimit());
+
+  TFileTreeRoot plain(0);
+  ContentEntry a;
+  ASSERT_EQ(plain.InsertName("x", &a), 0u);
+  EXPECT_EQ(plain.NextIndex(1), 1u);
+  EXPECT_EQ(plain.NextIndex(7), plain.IndexLimit());
+}
+
 TEST(FileTreeTest, DescribeEntryAndAdoptNames) {
   TFileTreeRoot first(0);
   ContentEntry a, b, unnamed;
