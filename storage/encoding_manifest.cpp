@@ -104,15 +104,13 @@ void ForEachEKey(ByteReader page, Use use) {
 
 // A page's CKeys are sorted, so the entries and the CKey map are filled in
 // order; the index map and the EKey map are read all over. Those reads are
-// started for the whole page first (buckets, then the index entries the
-// buckets point to), so that their cache misses overlap instead of being
-// waited for one entry at a time.
+// started for the whole page first, so that their cache misses overlap
+// instead of being waited for one entry at a time.
 void PrefetchPage(const TCascStorage& storage, ByteReader page) {
   ForEachEKey(page, [&](const uint8_t* ekey) {
-    PrefetchLocation(storage, ekey, false);
+    PrefetchLocation(storage, ekey);
     storage.contents.ekeyMap().PrefetchBucket(ekey);
   });
-  ForEachEKey(page, [&](const uint8_t* ekey) { PrefetchLocation(storage, ekey, true); });
 }
 
 void WalkPage(TCascStorage& storage, ByteReader page) {

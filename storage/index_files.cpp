@@ -262,19 +262,18 @@ bool IndexMap::Create(uint64_t totalFileBytes) {
 
 size_t IndexMap::Probe(const uint8_t* key) const {
   const size_t mask = buckets_.size() - 1;
-  const uint32_t tag = KeyTag(key);
   for (size_t bucket = KeyBucket(key, buckets_.size());; bucket = (bucket + 1) & mask) {
     const Bucket& slot = buckets_[bucket];
-    if (slot.entry == nullptr) return bucket;
-    if (slot.tag == tag && std::equal(key, key + kIndexKeySize, slot.entry)) return bucket;
+    if (!slot.used || std::equal(key, key + kIndexKeySize, slot.entry.begin())) return bucket;
   }
 }
 
 bool IndexMap::Insert(const uint8_t* entry) {
   if (count_ + 1 >= buckets_.size()) return false;
-  const size_t bucket = Probe(entry);
-  if (buckets_[bucket].entry != nullptr) return false;
-  buckets_[bucket] = {entry, KeyTag(entry)};
+  Bucket& slot = buckets_[Probe(entry)];
+  if (slot.used) return false;
+  std::copy_n(entry, kIndexEntrySize, slot.entry.begin());
+  slot.used = 1;
   ++count_;
   return true;
 }
@@ -283,13 +282,10 @@ void IndexMap::PrefetchBucket(const uint8_t* ekey) const {
   if (!buckets_.empty()) __builtin_prefetch(&buckets_[KeyBucket(ekey, buckets_.size())]);
 }
 
-void IndexMap::PrefetchEntry(const uint8_t* ekey) const {
-  if (!buckets_.empty()) __builtin_prefetch(buckets_[KeyBucket(ekey, buckets_.size())].entry);
-}
-
 const uint8_t* IndexMap::Find(const uint8_t* ekey) const {
   if (buckets_.empty()) return nullptr;
-  return buckets_[Probe(ekey)].entry;
+  const Bucket& slot = buckets_[Probe(ekey)];
+  return slot.used ? slot.entry.data() : nullptr;
 }
 
 bool LocalIndex::MatchName(std::string_view name, IndexNameFormat format, uint32_t* bucket,
@@ -448,14 +444,8 @@ bool LocateEncodedFile(TCascStorage& storage, ContentEntry& entry) {
   return true;
 }
 
-void PrefetchLocation(const TCascStorage& storage, const uint8_t* ekey, bool entryStage) {
-  if (!storage.localIndex) return;
-  const IndexMap& map = storage.localIndex->map();
-  if (entryStage) {
-    map.PrefetchEntry(ekey);
-  } else {
-    map.PrefetchBucket(ekey);
-  }
+void PrefetchLocation(const TCascStorage& storage, const uint8_t* ekey) {
+  if (storage.localIndex) storage.localIndex->map().PrefetchBucket(ekey);
 }
 
 }  // namespace kestrine
