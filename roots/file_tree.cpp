@@ -128,8 +128,10 @@ bool FileTree::MakeRoom(size_t nodes, size_t nameBytes) {
   return true;
 }
 
-// Every node with a hash is entered again, in array order.
+// Every node with a hash is entered again, in array order. Where two nodes
+// share a hash the earlier one may now win, so the remembered folder goes.
 void FileTree::RebuildHashMap() {
+  lastFolder_ = kNoNode;
   std::fill(buckets_.begin(), buckets_.end(), HashBucket{});
   hashItems_ = 0;
   for (uint32_t node = 0; node < count_; ++node) {
@@ -227,6 +229,7 @@ size_t FileTree::FoldersIn(std::string_view name) {
 // also a folder's) becomes one, so that the paths below it keep their
 // separator.
 void FileTree::Attach(uint32_t node, std::string_view name, std::string& prefix) {
+  if (AttachInLastFolder(node, name, prefix)) return;
   prefix.clear();
   uint32_t parent = 0;
   size_t fragmentStart = 0;
@@ -263,13 +266,48 @@ void FileTree::Attach(uint32_t node, std::string_view name, std::string& prefix)
     if (!container) prefix.push_back('\\');
     fragmentStart = i + 1;
   }
+  RememberFolder(name, prefix, fragmentStart, parent);
+  AttachFile(node, parent, name.substr(fragmentStart), prefix);
+}
+
+void FileTree::AttachFile(uint32_t node, uint32_t parent, std::string_view fragment,
+                          std::string_view normalisedName) {
   FileTreeNode* head = NodeHead(node);
   head->parent = parent;
-  SetFragment(node, name.substr(fragmentStart));
+  SetFragment(node, fragment);
   if (head->nameHash == 0) {
-    head->nameHash = NormalisedHash(std::string_view(prefix).substr(0, kMaxHashedName));
+    head->nameHash = NormalisedHash(normalisedName.substr(0, kMaxHashedName));
     EnterHash(node);
   }
+}
+
+// Names are mostly entered folder by folder (list files are sorted), so the
+// folder of the previous name is kept with its normalised path: a name in
+// the same folder takes it as its parent without hashing and looking up each
+// of its folders again. Names with containers always take the full walk.
+void FileTree::RememberFolder(std::string_view name, std::string_view normalised,
+                              size_t fragmentStart, uint32_t parent) {
+  lastFolder_ = kNoNode;
+  if (fragmentStart == 0 || name.find(':') != std::string_view::npos) return;
+  lastFolderPath_.assign(normalised.substr(0, fragmentStart));
+  lastFolder_ = parent;
+}
+
+bool FileTree::AttachInLastFolder(uint32_t node, std::string_view name, std::string& prefix) {
+  const size_t folderEnd = lastFolderPath_.size();
+  if (lastFolder_ == kNoNode || lastFolder_ == node || name.size() <= folderEnd ||
+      name.find(':') != std::string_view::npos) {
+    return false;
+  }
+  for (size_t i = 0; i < folderEnd; ++i) {
+    if (NormaliseNameChar(name[i]) != lastFolderPath_[i]) return false;
+  }
+  const std::string_view fragment = name.substr(folderEnd);
+  if (std::any_of(fragment.begin(), fragment.end(), IsPlainSeparator)) return false;
+  prefix.assign(lastFolderPath_);
+  for (char c : fragment) prefix.push_back(NormaliseNameChar(c));
+  AttachFile(node, lastFolder_, fragment, prefix);
+  return true;
 }
 
 FileTreeNode* FileTree::InsertFile(ContentEntry* entry, std::string_view name, uint32_t id) {

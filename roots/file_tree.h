@@ -182,6 +182,15 @@ class FileTree {
   size_t WritePath(std::span<const uint32_t> chain, char* buffer, size_t size) const;
   // `prefix` is scratch with room for the whole name.
   void Attach(uint32_t node, std::string_view name, std::string& prefix);
+  // Attach's shortcut for a name in the folder of the previous one; false
+  // when it does not apply.
+  bool AttachInLastFolder(uint32_t node, std::string_view name, std::string& prefix);
+  void RememberFolder(std::string_view name, std::string_view normalised, size_t fragmentStart,
+                      uint32_t parent);
+  // Gives a node its parent and fragment and, when it has none, the hash of
+  // its normalised full name.
+  void AttachFile(uint32_t node, uint32_t parent, std::string_view fragment,
+                  std::string_view normalisedName);
   FileTreeNode* AdoptFolder(uint32_t node, ContentEntry* entry, uint32_t id);
   // Nodes Attach may create for `name` at most.
   static size_t FoldersIn(std::string_view name);
@@ -207,6 +216,10 @@ class FileTree {
   size_t contentAt_ = 0;
   size_t folderCount_ = 0;
   size_t fileCount_ = 0;
+  // The folder the previous name was attached to, and its normalised path
+  // with the trailing separator.
+  std::string lastFolderPath_;
+  uint32_t lastFolder_ = kNoNode;
 };
 
 }  // namespace kestrine

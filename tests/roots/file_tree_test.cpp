@@ -92,6 +92,32 @@ TEST(FileTreeTest, FoldersAreCreatedOncePerPrefixAndPathsKeepTheirCase) {
   EXPECT_EQ(PathOf(tree, 0), "");
 }
 
+// Names in the folder of the previous name take a shortcut; the tree must
+// come out as if each name had walked its folders: the same names entered
+// with a name of another folder between each give the same paths.
+TEST(FileTreeTest, NamesInThePreviousFolderGiveTheSamePaths) {
+  const std::vector<std::string> names = {
+      "Dir/a.txt", "DIR/b.txt", "dir/a.txt/inner", "Dir/Sub/c.txt", "dir/sub/D.txt", "Dir/e.txt",
+      "Dir/x:y",   "Dir/x:/z",  "Dirt/f.txt",      "Dir//g.txt",    "Dir/",          "Dir/h.txt"};
+  FileTree direct(0), walked(0);
+  std::vector<ContentEntry> entries(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    ASSERT_NE(direct.InsertFile(&entries[i], names[i], kNoFileId), nullptr) << names[i];
+    ASSERT_NE(walked.InsertFile(nullptr, "Other/Folder" + std::to_string(i) + "/n", kNoFileId),
+              nullptr);
+    ASSERT_NE(walked.InsertFile(&entries[i], names[i], kNoFileId), nullptr) << names[i];
+  }
+  for (const std::string& name : names) {
+    const uint32_t inDirect = direct.FindName(name);
+    const uint32_t inWalked = walked.FindName(name);
+    ASSERT_NE(inDirect, kNoNode) << name;
+    ASSERT_NE(inWalked, kNoNode) << name;
+    EXPECT_EQ(PathOf(direct, inDirect), PathOf(walked, inWalked)) << name;
+    EXPECT_EQ(direct.Node(inDirect).entry, walked.Node(inWalked).entry) << name;
+  }
+  EXPECT_EQ(direct.folderCount() + 13, walked.folderCount());  // "Other" and its 12 folders
+}
+
 // A name ending in ":" is a container; names below it hang from it, in
 // whichever order the two arrive, and it keeps its own entry.
 TEST(FileTreeTest, ContainersHoldTheirEntryInEitherInsertionOrder) {
