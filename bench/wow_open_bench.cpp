@@ -45,7 +45,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 // Raise when the generated storage changes shape.
-constexpr int kGeneratorVersion = 2;
+constexpr int kGeneratorVersion = 3;
 constexpr size_t kDefaultFiles = 2'000'000;
 constexpr size_t kBlocks = 8;
 constexpr uint32_t kEnUS = 0x2;
@@ -70,14 +70,15 @@ Key16 KeyOf(uint32_t index, uint8_t kind) {
   return ComputeMd5(seed);
 }
 
-// Names four folders deep, 64 files to a folder, under a dozen top folders.
+// Names four folders deep, 64 files to a folder, under a dozen top folders;
+// the files of a folder have consecutive ids, as files added together get.
 std::string NameOf(uint32_t index) {
   static constexpr const char* kTops[] = {"World",     "Interface",    "Sound",  "Creature",
                                           "Character", "Item",         "Spells", "Textures",
                                           "Dungeons",  "Environments", "Fonts",  "Tileset"};
   static constexpr const char* kExtensions[] = {".m2", ".blp", ".skin", ".ogg", ".wmo", ".adt"};
   char name[128];
-  std::snprintf(name, sizeof name, "%s/Zone%03u/Area%04u/file_%07u%s", kTops[index % 12],
+  std::snprintf(name, sizeof name, "%s/Zone%03u/Area%04u/file_%07u%s", kTops[(index / 4096) % 12],
                 (index / 4096) % 1000, index / 64, index, kExtensions[index % 6]);
   return name;
 }
