@@ -6,9 +6,12 @@
 #   make fuzz-long   fuzz every target for FUZZ_LONG_SECONDS (default 300) each
 #   make bench-read  time reading every file of a generated storage (~256 MiB)
 #   make bench-import  time the tool importing a generated installation (~400 MiB)
+#   make bench-wow   time opening a WoW-scale storage (2,000,000 files) and its first
+#                    search with a list file; scripts/profile-wow-open.sh profiles it
 #   make torture     the tool on a few thousand damaged installations; TORTURE_SEED=N
 #                    replays a seed, TORTURE_BUILD=build-asan runs the ASan build
-.PHONY: all build demo test check-asan fuzz fuzz-long fuzz-build bench-read bench-import torture deps clean
+.PHONY: all build demo test check-asan fuzz fuzz-long fuzz-build bench-read bench-import bench-wow \
+	torture deps clean
 
 BUILD_DIR := build
 ASAN_DIR := build-asan
@@ -53,6 +56,9 @@ bench-read: build
 
 bench-import: build
 	@$(BUILD_DIR)/import_bench $(BUILD_DIR)/kestrine $(BUILD_DIR)/bench-import
+
+bench-wow: build
+	@$(BUILD_DIR)/wow_open_bench $(BUILD_DIR)/bench-wow
 
 TORTURE_BUILD := $(BUILD_DIR)
 TORTURE_SEED :=

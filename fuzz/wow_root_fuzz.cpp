@@ -25,10 +25,6 @@
 
 namespace {
 
-// Only the last ids of a sparse tree are walked, so that a root with an id
-// near 2^32 does not make the search step run for minutes.
-constexpr uint64_t kWalkedIds = 1 << 16;
-
 bool BoundToStorage(kestrine::TCascStorage& storage, const kestrine::ContentEntry* entry) {
   for (const auto& stored : storage.contents.entries()) {
     if (&stored == entry) return true;
@@ -77,8 +73,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   search.listFile = std::make_unique<kestrine::WholeFile>();
   search.listFile->bytes.assign(listData.begin(), listData.end());
   search.listFile->flags = listFlags & kestrine::WholeFile::kIdListFlag;
-  const uint64_t limit = root.IndexLimit();
-  search.nextIndex = limit > kWalkedIds ? limit - kWalkedIds : 0;
   kestrine::SearchResult found{};
   while (root.SearchNext(search, found) != nullptr) {
   }

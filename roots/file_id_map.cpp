@@ -1,5 +1,7 @@
 #include "roots/file_id_map.h"
 
+#include <algorithm>
+
 namespace kestrine {
 
 struct FileIdMap::Leaf {
@@ -31,6 +33,13 @@ Page& PageAt(std::unique_ptr<Page>& slot, size_t& pageCount) {
   return *slot;
 }
 
+// The first id of the page after the one holding `id` at `level` (0: the
+// pages below a first-level slot, 2: a leaf).
+uint64_t PastPage(uint64_t id, int level) {
+  const uint64_t span = uint64_t{1} << (8 * (3 - level));
+  return (id / span + 1) * span;
+}
+
 }  // namespace
 
 FileIdMap::FileIdMap() : root_(std::make_unique<Level1>()), pageCount_(1) {}
@@ -55,6 +64,36 @@ uint32_t FileIdMap::Get(uint32_t id) const {
   if (level3 == nullptr) return 0;
   const Leaf* leaf = level3->pages[Slot(id, 2)].get();
   return leaf != nullptr ? leaf->nodes[Slot(id, 3)] : 0;
+}
+
+// Each step descends from the first level: a missing page moves the id past
+// everything the page would have held, an empty leaf slot past that id.
+uint64_t FileIdMap::NextId(uint64_t from, uint64_t* steps) const {
+  uint64_t taken = 0;
+  uint64_t id = from;
+  while (id < idLimit_) {
+    const auto at = static_cast<uint32_t>(id);
+    ++taken;
+    const Level2* level2 = root_->pages[Slot(at, 0)].get();
+    if (level2 == nullptr) {
+      id = PastPage(id, 0);
+      continue;
+    }
+    const Level3* level3 = level2->pages[Slot(at, 1)].get();
+    if (level3 == nullptr) {
+      id = PastPage(id, 1);
+      continue;
+    }
+    const Leaf* leaf = level3->pages[Slot(at, 2)].get();
+    if (leaf == nullptr) {
+      id = PastPage(id, 2);
+      continue;
+    }
+    if (leaf->nodes[Slot(at, 3)] != 0) break;
+    ++id;
+  }
+  if (steps != nullptr) *steps += taken;
+  return std::min<uint64_t>(id, idLimit_);
 }
 
 }  // namespace kestrine

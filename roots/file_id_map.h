@@ -5,6 +5,10 @@
 // bits 0..7. Pages are created on demand, so a root that numbers its files
 // densely in a few ranges costs a few pages. A leaf slot holds a node index;
 // 0 means empty (node 0 is the root folder, which never carries an id).
+//
+// Ids are enumerated in ascending order by NextId, which steps over a
+// missing page in one slot read: walking all ids reads at most 256 slots per
+// page that exists, so its cost follows the files, not the highest id.
 #pragma once
 
 #include <array>
@@ -30,6 +34,11 @@ class FileIdMap {
   void Set(uint32_t id, uint32_t node);
   // The node index of `id`, or 0 when there is none.
   uint32_t Get(uint32_t id) const;
+
+  // The smallest id at or above `from` that holds a node; idLimit() when
+  // there is none. Adds its steps (one per empty slot or missing page passed,
+  // and one for the id found) to `*steps` when given.
+  uint64_t NextId(uint64_t from, uint64_t* steps = nullptr) const;
 
   // Highest id entered plus one; 0 when empty.
   uint32_t idLimit() const { return idLimit_; }

@@ -1,6 +1,7 @@
 #include "roots/file_tree.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <string>
@@ -14,6 +15,8 @@ namespace {
 constexpr size_t kNodeHeadSize = 28;
 constexpr size_t kMinimumBuckets = 256;
 constexpr size_t kMaxFragmentLength = 0xFFFF;
+// Parent chains up to this deep are kept on the stack while a path is built.
+constexpr size_t kShallowChain = 64;
 
 bool IsPlainSeparator(char c) {
   return c == '/' || c == '\\';
@@ -67,7 +70,7 @@ FileTree::FileTree(uint32_t flags) : nodeSize_(NodeSizeFor(flags)) {
   nodes_ = std::make_unique<std::byte[]>(kInitialNodes * nodeSize_);
   capacity_ = kInitialNodes;
   names_.reserve(kInitialNameBytes);
-  buckets_.assign(BucketCountFor(capacity_), kNoNode);
+  buckets_.assign(BucketCountFor(capacity_), HashBucket{});
 
   FileTreeNode* root = NodeHead(NewNode());
   root->parent = kNoNode;
@@ -111,7 +114,7 @@ bool FileTree::MakeRoom(size_t nodes, size_t nameBytes) {
     if (neededNodes > capacity_) {
       size_t capacity = capacity_;
       while (capacity < neededNodes) capacity *= 2;
-      std::vector<uint32_t> buckets(BucketCountFor(capacity), kNoNode);
+      std::vector<HashBucket> buckets(BucketCountFor(capacity));
       auto grown = std::make_unique_for_overwrite<std::byte[]>(capacity * nodeSize_);
       std::memcpy(grown.get(), nodes_.get(), count_ * nodeSize_);
       nodes_ = std::move(grown);
@@ -125,9 +128,11 @@ bool FileTree::MakeRoom(size_t nodes, size_t nameBytes) {
   return true;
 }
 
-// Every node with a hash is entered again, in array order.
+// Every node with a hash is entered again, in array order. Where two nodes
+// share a hash the earlier one may now win, so the remembered folder goes.
 void FileTree::RebuildHashMap() {
-  std::fill(buckets_.begin(), buckets_.end(), kNoNode);
+  lastFolder_ = kNoNode;
+  std::fill(buckets_.begin(), buckets_.end(), HashBucket{});
   hashItems_ = 0;
   for (uint32_t node = 0; node < count_; ++node) {
     if (NodeHead(node)->nameHash != 0) EnterHash(node);
@@ -146,12 +151,13 @@ void FileTree::EnterHash(uint32_t node) {
   const uint64_t hash = NodeHead(node)->nameHash;
   const size_t mask = buckets_.size() - 1;
   for (size_t bucket = hash & mask;; bucket = (bucket + 1) & mask) {
-    if (buckets_[bucket] == kNoNode) {
-      buckets_[bucket] = node;
+    HashBucket& slot = buckets_[bucket];
+    if (slot.node == kNoNode) {
+      slot = {node, TagOf(hash)};
       ++hashItems_;
       return;
     }
-    if (NodeHead(buckets_[bucket])->nameHash == hash) return;
+    if (slot.tag == TagOf(hash) && NodeHead(slot.node)->nameHash == hash) return;
   }
 }
 
@@ -159,8 +165,9 @@ uint32_t FileTree::FindHash(uint64_t hash) const {
   if (hashItems_ == 0) return kNoNode;
   const size_t mask = buckets_.size() - 1;
   for (size_t bucket = hash & mask;; bucket = (bucket + 1) & mask) {
-    const uint32_t node = buckets_[bucket];
-    if (node == kNoNode || NodeHead(node)->nameHash == hash) return node;
+    const HashBucket slot = buckets_[bucket];
+    if (slot.node == kNoNode) return kNoNode;
+    if (slot.tag == TagOf(hash) && NodeHead(slot.node)->nameHash == hash) return slot.node;
   }
 }
 
@@ -177,6 +184,11 @@ uint32_t FileTree::NodeAtIndex(uint64_t index) const {
 
 uint64_t FileTree::IndexLimit() const {
   return ids_ ? ids_->idLimit() : count_;
+}
+
+uint64_t FileTree::NextIndex(uint64_t from, uint64_t* steps) const {
+  if (ids_) return ids_->NextId(from, steps);
+  return std::min<uint64_t>(from, count_);
 }
 
 void FileTree::SetFragment(uint32_t node, std::string_view fragment) {
@@ -217,6 +229,7 @@ size_t FileTree::FoldersIn(std::string_view name) {
 // also a folder's) becomes one, so that the paths below it keep their
 // separator.
 void FileTree::Attach(uint32_t node, std::string_view name, std::string& prefix) {
+  if (AttachInLastFolder(node, name, prefix)) return;
   prefix.clear();
   uint32_t parent = 0;
   size_t fragmentStart = 0;
@@ -253,13 +266,48 @@ void FileTree::Attach(uint32_t node, std::string_view name, std::string& prefix)
     if (!container) prefix.push_back('\\');
     fragmentStart = i + 1;
   }
+  RememberFolder(name, prefix, fragmentStart, parent);
+  AttachFile(node, parent, name.substr(fragmentStart), prefix);
+}
+
+void FileTree::AttachFile(uint32_t node, uint32_t parent, std::string_view fragment,
+                          std::string_view normalisedName) {
   FileTreeNode* head = NodeHead(node);
   head->parent = parent;
-  SetFragment(node, name.substr(fragmentStart));
+  SetFragment(node, fragment);
   if (head->nameHash == 0) {
-    head->nameHash = NormalisedHash(std::string_view(prefix).substr(0, kMaxHashedName));
+    head->nameHash = NormalisedHash(normalisedName.substr(0, kMaxHashedName));
     EnterHash(node);
   }
+}
+
+// Names are mostly entered folder by folder (list files are sorted), so the
+// folder of the previous name is kept with its normalised path: a name in
+// the same folder takes it as its parent without hashing and looking up each
+// of its folders again. Names with containers always take the full walk.
+void FileTree::RememberFolder(std::string_view name, std::string_view normalised,
+                              size_t fragmentStart, uint32_t parent) {
+  lastFolder_ = kNoNode;
+  if (fragmentStart == 0 || name.find(':') != std::string_view::npos) return;
+  lastFolderPath_.assign(normalised.substr(0, fragmentStart));
+  lastFolder_ = parent;
+}
+
+bool FileTree::AttachInLastFolder(uint32_t node, std::string_view name, std::string& prefix) {
+  const size_t folderEnd = lastFolderPath_.size();
+  if (lastFolder_ == kNoNode || lastFolder_ == node || name.size() <= folderEnd ||
+      name.find(':') != std::string_view::npos) {
+    return false;
+  }
+  for (size_t i = 0; i < folderEnd; ++i) {
+    if (NormaliseNameChar(name[i]) != lastFolderPath_[i]) return false;
+  }
+  const std::string_view fragment = name.substr(folderEnd);
+  if (std::any_of(fragment.begin(), fragment.end(), IsPlainSeparator)) return false;
+  prefix.assign(lastFolderPath_);
+  for (char c : fragment) prefix.push_back(NormaliseNameChar(c));
+  AttachFile(node, lastFolder_, fragment, prefix);
+  return true;
 }
 
 FileTreeNode* FileTree::InsertFile(ContentEntry* entry, std::string_view name, uint32_t id) {
@@ -357,17 +405,31 @@ void FileTree::SetNameHash(uint32_t node, uint64_t hash) {
 }
 
 // Paths are built from the root down; the parent chain is walked first and
-// bounded by the node count, so even a damaged chain cannot loop.
+// bounded by the node count, so even a damaged chain cannot loop. Chains of
+// usual depth stay on the stack: a search builds one path per file.
 size_t FileTree::BuildPath(uint32_t node, char* buffer, size_t size) const {
   if (buffer == nullptr || size == 0) return 0;
   buffer[0] = '\0';
   if (node >= count_) return 0;
-  std::vector<uint32_t> chain;
+  std::array<uint32_t, kShallowChain> shallow;
+  std::vector<uint32_t> deep;
+  size_t depth = 0;
   for (uint32_t at = node; at < count_ && NodeHead(at)->parent != kNoNode;
        at = NodeHead(at)->parent) {
-    if (chain.size() == count_) break;
-    chain.push_back(at);
+    if (depth == count_) break;
+    if (depth == kShallowChain) deep.assign(shallow.begin(), shallow.end());
+    if (depth < kShallowChain) {
+      shallow[depth] = at;
+    } else {
+      deep.push_back(at);
+    }
+    ++depth;
   }
+  const uint32_t* chain = depth <= kShallowChain ? shallow.data() : deep.data();
+  return WritePath(std::span(chain, depth), buffer, size);
+}
+
+size_t FileTree::WritePath(std::span<const uint32_t> chain, char* buffer, size_t size) const {
   size_t length = 0;
   for (size_t i = chain.size(); i-- > 0;) {
     const FileTreeNode* head = NodeHead(chain[i]);

@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,6 +85,12 @@ class FileTree {
   FileTree(const FileTree&) = delete;
   FileTree& operator=(const FileTree&) = delete;
 
+  // Makes room for `nodes` more nodes, so that a loader that knows how many
+  // files it will enter grows the node array and rebuilds the hash map once
+  // instead of at every doubling. False when memory runs out (the tree is
+  // then as it was).
+  bool Reserve(size_t nodes) { return MakeRoom(nodes, 0); }
+
   // Enters `name` for `entry`; with an id when the tree keeps ids and `id` is
   // not kNoFileId. A name already present returns its node and changes
   // nothing, except that a node without an entry (a folder made for an
@@ -118,12 +125,25 @@ class FileTree {
   // Lookups; kNoNode when absent.
   uint32_t FindName(std::string_view name) const { return FindHash(NameHash(name)); }
   uint32_t FindHash(uint64_t hash) const;
+  // Fetches the first bucket of `hash` ahead of a FindHash or an insertion.
+  void PrefetchHash(uint64_t hash) const {
+    __builtin_prefetch(&buckets_[hash & (buckets_.size() - 1)]);
+  }
+  // Fetches the entry of `node` ahead of its use (no-op past the last node).
+  void PrefetchEntry(uint32_t node) const {
+    if (node < count_) __builtin_prefetch(NodeHead(node)->entry);
+  }
   uint32_t FindFileId(uint32_t id) const;
   // The node an enumeration visits at `index`: the node of that file id when
   // the tree keeps ids, otherwise node `index` of the array.
   uint32_t NodeAtIndex(uint64_t index) const;
   // Exclusive upper bound of the indices NodeAtIndex answers.
   uint64_t IndexLimit() const;
+  // The first index at or above `from` where NodeAtIndex may answer a node;
+  // IndexLimit() when none. With ids it is the next id entered, found
+  // without visiting the ids of empty pages; adds the id map's steps to
+  // `*steps` when given.
+  uint64_t NextIndex(uint64_t from, uint64_t* steps = nullptr) const;
 
   const FileTreeNode& Node(uint32_t index) const { return *NodeHead(index); }
   uint32_t FileId(uint32_t node) const { return Optional(node, fileIdAt_); }
@@ -167,8 +187,20 @@ class FileTree {
   void EnterHash(uint32_t node);
   void SetFragment(uint32_t node, std::string_view fragment);
   uint32_t NewFolder(uint64_t hash, uint32_t parent, std::string_view fragment, bool container);
+  // Writes the fragments of `chain` (the node first, its parents after it)
+  // from the root down; see BuildPath.
+  size_t WritePath(std::span<const uint32_t> chain, char* buffer, size_t size) const;
   // `prefix` is scratch with room for the whole name.
   void Attach(uint32_t node, std::string_view name, std::string& prefix);
+  // Attach's shortcut for a name in the folder of the previous one; false
+  // when it does not apply.
+  bool AttachInLastFolder(uint32_t node, std::string_view name, std::string& prefix);
+  void RememberFolder(std::string_view name, std::string_view normalised, size_t fragmentStart,
+                      uint32_t parent);
+  // Gives a node its parent and fragment and, when it has none, the hash of
+  // its normalised full name.
+  void AttachFile(uint32_t node, uint32_t parent, std::string_view fragment,
+                  std::string_view normalisedName);
   FileTreeNode* AdoptFolder(uint32_t node, ContentEntry* entry, uint32_t id);
   // Nodes Attach may create for `name` at most.
   static size_t FoldersIn(std::string_view name);
@@ -179,7 +211,15 @@ class FileTree {
   size_t nodeSize_ = 0;
   std::vector<char> names_;
   std::unique_ptr<FileIdMap> ids_;
-  std::vector<uint32_t> buckets_;  // node indices, kNoNode when empty
+  // A bucket keeps the high half of its node's hash (the low half chose the
+  // bucket), so that probing past other names does not read their nodes.
+  struct HashBucket {
+    uint32_t node = kNoNode;  // kNoNode when empty
+    uint32_t tag = 0;
+  };
+  static uint32_t TagOf(uint64_t hash) { return static_cast<uint32_t>(hash >> 32); }
+
+  std::vector<HashBucket> buckets_;
   size_t hashItems_ = 0;
   size_t fileIdAt_ = 0;  // byte positions of the optional fields; 0 = absent
   size_t localeAt_ = 0;
@@ -187,6 +227,10 @@ class FileTree {
   size_t folderCount_ = 0;
   size_t fileCount_ = 0;
   size_t idFileCount_ = 0;
+  // The folder the previous name was attached to, and its normalised path
+  // with the trailing separator.
+  std::string lastFolderPath_;
+  uint32_t lastFolder_ = kNoNode;
 };
 
 }  // namespace kestrine

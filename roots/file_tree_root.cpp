@@ -10,6 +10,8 @@ namespace {
 
 // Names offered by AdoptNames are built into a buffer of this size.
 constexpr size_t kAdoptNameBuffer = 512;
+// How many nodes ahead a search fetches the entries of.
+constexpr uint32_t kPrefetchDistance = 16;
 
 }  // namespace
 
@@ -49,10 +51,14 @@ ContentEntry* TFileTreeRoot::NameAtIndex(uint64_t index, char* buffer, size_t si
 // what a search reports.
 ContentEntry* TFileTreeRoot::SearchNext(TCascSearch& search, SearchResult& result) {
   const uint64_t limit = IndexLimit();
-  while (search.nextIndex < limit) {
+  while ((search.nextIndex = tree_.NextIndex(search.nextIndex, &search.steps)) < limit) {
     const uint32_t node = tree_.NodeAtIndex(search.nextIndex++);
     if (node == kNoNode || tree_.Node(node).entry == nullptr) continue;
     if (tree_.Node(node).flags & FTN_DIRECTORY_FILE) continue;
+    // Roots that number their files mostly enter them in id order, so the
+    // nodes a few steps on are likely the next results: their entries,
+    // spread over the entry array, are fetched ahead.
+    tree_.PrefetchEntry(node + kPrefetchDistance);
     tree_.BuildPath(node, result.fileName, sizeof result.fileName);
     if (!MatchMask(search.mask, result.fileName)) continue;
     result.fileDataId = tree_.FileId(node);
@@ -79,7 +85,8 @@ bool TFileTreeRoot::DescribeEntry(const ContentEntry* entry, FileDescription& de
 size_t TFileTreeRoot::AdoptNames(const TRootHandler& other) {
   size_t offered = 0;
   char name[kAdoptNameBuffer];
-  for (uint64_t index = 0, limit = other.IndexLimit(); index < limit; ++index) {
+  const uint64_t limit = other.IndexLimit();
+  for (uint64_t index = other.NextIndex(0); index < limit; index = other.NextIndex(index + 1)) {
     ContentEntry* entry = other.NameAtIndex(index, name, sizeof name);
     if (entry == nullptr || name[0] == '\0') continue;
     (void)InsertName(name, entry);

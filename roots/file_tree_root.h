@@ -29,6 +29,7 @@ class TFileTreeRoot : public TRootHandler {
   uint64_t IndexLimit() const override { return tree_.IndexLimit(); }
   // Files entered by name and files entered by id alone.
   size_t FileCount() const override { return tree_.fileCount() + tree_.idFileCount(); }
+  uint64_t NextIndex(uint64_t from) const override { return tree_.NextIndex(from); }
 
   FileTree& tree() { return tree_; }
   const FileTree& tree() const { return tree_; }

@@ -52,6 +52,11 @@ class TRootHandler {
   virtual uint64_t IndexLimit() const = 0;
   // Files the root names, by full name or by file id.
   virtual size_t FileCount() const = 0;
+  // The first index at or above `from` where NameAtIndex may find a name;
+  // IndexLimit() when none. Enumerations step with it, so that a root whose
+  // indices are sparse (file ids up to 2^32) is walked at the cost of its
+  // names, not of its highest index.
+  virtual uint64_t NextIndex(uint64_t from) const = 0;
 };
 
 }  // namespace kestrine

@@ -35,6 +35,7 @@ struct TCascSearch {
   std::unique_ptr<WholeFile> listFile;  // loaded on the first step
   std::string mask;
   uint64_t nextIndex = 0;
+  uint64_t steps = 0;  // of the root's id enumeration: the work the search did
   uint32_t state = 0;  // phase in the low 8 bits, kSearchListFileApplied
 
   SearchPhase phase() const { return static_cast<SearchPhase>(state & kSearchPhaseBits); }

@@ -27,6 +27,7 @@
 // A name hash is NameHash of the file's name; 0 means none.
 #include "roots/wow_root.h"
 
+#include <array>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -54,6 +55,10 @@ constexpr uint32_t kLocaleEnGB = 0x200;
 constexpr uint32_t kLocaleEnUS = 0x2;
 constexpr uint32_t kLocalePtPT = 0x10000;
 constexpr uint32_t kLocalePtBR = 0x4000;
+// Files entered per batch of prefetches.
+constexpr size_t kBatchFiles = 64;
+// Files per folder that the tree is sized for ahead of the list file.
+constexpr uint64_t kFilesPerFolder = 16;
 
 struct RootLayout {
   WowEntryLayout entries = WowEntryLayout::kOld;
@@ -156,7 +161,8 @@ class BlockFiles {
   bool Next(BlockFile& file) {
     if (read_ == count_) return false;
     const uint32_t delta = deltas_.u32le();
-    file.id = read_++ == 0 ? delta : file.id + 1 + delta;
+    lastId_ = read_++ == 0 ? delta : lastId_ + 1 + delta;
+    file.id = lastId_;
     file.ckey = ckeys_.bytes(kCKeySize);
     file.nameHash = hashes_ != nullptr ? hashes_->u64le() : 0;
     return true;
@@ -165,6 +171,7 @@ class BlockFiles {
  private:
   uint32_t count_;
   uint32_t read_ = 0;
+  uint32_t lastId_ = 0;
   ByteReader deltas_;
   ByteReader ckeys_;
   ByteReader hashSection_;
@@ -185,12 +192,59 @@ uint32_t EnterFile(TCascStorage& storage, FileTree& tree, const BlockFile& file,
   return kErrorSuccess;
 }
 
+// Files are entered in batches: the CKey map's buckets and the tree's hash
+// buckets of a whole batch are fetched first, then the content entries, so
+// that the cache misses of millions of random look-ups overlap.
+uint32_t EnterBlockFiles(TCascStorage& storage, FileTree& tree, BlockFiles& files,
+                         const BlockHeader& header) {
+  std::array<BlockFile, kBatchFiles> batch;
+  for (;;) {
+    size_t count = 0;
+    while (count < batch.size() && files.Next(batch[count])) ++count;
+    if (count == 0) return kErrorSuccess;
+    for (size_t i = 0; i < count; ++i) {
+      storage.contents.ckeyMap().PrefetchBucket(batch[i].ckey.data());
+      tree.PrefetchHash(batch[i].nameHash);
+    }
+    for (size_t i = 0; i < count; ++i) {
+      storage.contents.ckeyMap().PrefetchEntry(batch[i].ckey.data());
+    }
+    for (size_t i = 0; i < count; ++i) {
+      if (uint32_t error = EnterFile(storage, tree, batch[i], header)) return error;
+    }
+  }
+}
+
 // The locale read after the storage's own, for the locales that have no
 // full set of files of their own.
 uint32_t FallbackLocale(uint32_t localeMask) {
   if (localeMask == kLocaleEnGB) return kLocaleEnUS;
   if (localeMask == kLocalePtPT) return kLocalePtBR;
   return 0;
+}
+
+// The files of the blocks either pass selects for the mask or its fallback,
+// counted up to the first damaged block: each is checked against the data,
+// so the count stays below the data's size.
+uint64_t SelectedFiles(std::span<const uint8_t> blocks, uint32_t version, WowEntryLayout layout,
+                       uint32_t localeMask) {
+  const uint32_t fallback = FallbackLocale(localeMask);
+  uint64_t files = 0;
+  ByteReader reader(blocks);
+  while (reader.remaining() > 0) {
+    const BlockHeader header = ReadBlockHeader(reader, version);
+    const uint64_t bodySize = BlockBodySize(header, layout);
+    if (!reader.ok() || bodySize > reader.remaining()) break;
+    reader.skip(static_cast<size_t>(bodySize));
+    for (uint32_t pass : {0u, 1u}) {
+      if (BlockSelected(header, pass, localeMask) ||
+          (fallback != 0 && BlockSelected(header, pass, fallback))) {
+        files += header.fileCount;
+        break;
+      }
+    }
+  }
+  return files;
 }
 
 // The second pass reads the blocks flagged with bit 31; each pass reads the
@@ -235,9 +289,7 @@ uint32_t TRootHandler_WoW::ReadBlocks(TCascStorage& storage, std::span<const uin
     filesSeen_ += header.fileCount;
     if (!BlockSelected(header, pass, localeMask)) continue;
     BlockFiles files(body, header, layout_);
-    for (BlockFile file; files.Next(file);) {
-      if (uint32_t error = EnterFile(storage, tree(), file, header)) return error;
-    }
+    if (uint32_t error = EnterBlockFiles(storage, tree(), files, header)) return error;
   }
   return kErrorSuccess;
 }
@@ -251,6 +303,11 @@ uint32_t LoadWowRoot(TCascStorage& storage, std::span<const uint8_t> data, uint3
   try {
     auto root = std::make_unique<TRootHandler_WoW>(layout.entries, layout.unnamedFiles);
     root->SetFeatures(layout.features);
+    // Room for the files and, roughly, the folders a list file adds later.
+    const uint64_t files = SelectedFiles(blocks, layout.blockVersion, layout.entries, localeMask);
+    if (!root->tree().Reserve(static_cast<size_t>(files + files / kFilesPerFolder))) {
+      return kErrorNotEnoughMemory;
+    }
     if (uint32_t error = ReadAllBlocks(*root, storage, blocks, layout.blockVersion, localeMask)) {
       return error;
     }

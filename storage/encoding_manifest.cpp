@@ -87,7 +87,34 @@ bool StartsWithKey(ByteReader page, std::span<const uint8_t> key) {
   return page.ok() && std::equal(key.begin(), key.end(), first.begin(), first.end());
 }
 
+// Calls `use` with the EKey of each whole entry of the page.
+template <typename Use>
+void ForEachEKey(ByteReader page, Use use) {
+  while (page.remaining() >= 1) {
+    ByteReader peek = page;
+    const size_t count = peek.u8();
+    if (count == 0) return;
+    const size_t entrySize = kEntryFixedSize + count * kKeyLength;
+    if (entrySize > page.remaining()) return;
+    ByteReader entry = page.sub(entrySize);
+    entry.skip(kEntryFixedSize);
+    use(entry.bytes(kKeyLength).data());
+  }
+}
+
+// A page's CKeys are sorted, so the entries and the CKey map are filled in
+// order; the index map and the EKey map are read all over. Those reads are
+// started for the whole page first, so that their cache misses overlap
+// instead of being waited for one entry at a time.
+void PrefetchPage(const TCascStorage& storage, ByteReader page) {
+  ForEachEKey(page, [&](const uint8_t* ekey) {
+    PrefetchLocation(storage, ekey);
+    storage.contents.ekeyMap().PrefetchBucket(ekey);
+  });
+}
+
 void WalkPage(TCascStorage& storage, ByteReader page) {
+  PrefetchPage(storage, page);
   while (page.remaining() >= 1) {
     ByteReader peek = page;
     const size_t count = peek.u8();

@@ -102,10 +102,6 @@ struct FieldLengths {
   bool Standard() const { return size == 4 && offset == 5 && key == kIndexKeySize; }
 };
 
-uint32_t HashOfKey(const uint8_t* key) {
-  return uint32_t{key[0]} | uint32_t{key[1]} << 8 | uint32_t{key[2]} << 16 | uint32_t{key[3]} << 24;
-}
-
 uint32_t LastErrorOr(uint32_t fallback) {
   const uint32_t error = GetCascError();
   return error != kErrorSuccess ? error : fallback;
@@ -256,7 +252,7 @@ uint32_t ScanArchiveFolder(TCascStorage& storage) {
 bool IndexMap::Create(uint64_t totalFileBytes) {
   count_ = 0;
   try {
-    buckets_.assign(HashBucketCount(totalFileBytes / kIndexEntrySize), nullptr);
+    buckets_.assign(HashBucketCount(totalFileBytes / kIndexEntrySize), Bucket{});
   } catch (const std::bad_alloc&) {
     buckets_.clear();
     return false;
@@ -266,25 +262,30 @@ bool IndexMap::Create(uint64_t totalFileBytes) {
 
 size_t IndexMap::Probe(const uint8_t* key) const {
   const size_t mask = buckets_.size() - 1;
-  size_t bucket = HashOfKey(key) & mask;
-  while (buckets_[bucket] != nullptr && !std::equal(key, key + kIndexKeySize, buckets_[bucket])) {
-    bucket = (bucket + 1) & mask;
+  for (size_t bucket = KeyBucket(key, buckets_.size());; bucket = (bucket + 1) & mask) {
+    const Bucket& slot = buckets_[bucket];
+    if (!slot.used || std::equal(key, key + kIndexKeySize, slot.entry.begin())) return bucket;
   }
-  return bucket;
 }
 
 bool IndexMap::Insert(const uint8_t* entry) {
   if (count_ + 1 >= buckets_.size()) return false;
-  const size_t bucket = Probe(entry);
-  if (buckets_[bucket] != nullptr) return false;
-  buckets_[bucket] = entry;
+  Bucket& slot = buckets_[Probe(entry)];
+  if (slot.used) return false;
+  std::copy_n(entry, kIndexEntrySize, slot.entry.begin());
+  slot.used = 1;
   ++count_;
   return true;
 }
 
+void IndexMap::PrefetchBucket(const uint8_t* ekey) const {
+  if (!buckets_.empty()) __builtin_prefetch(&buckets_[KeyBucket(ekey, buckets_.size())]);
+}
+
 const uint8_t* IndexMap::Find(const uint8_t* ekey) const {
   if (buckets_.empty()) return nullptr;
-  return buckets_[Probe(ekey)];
+  const Bucket& slot = buckets_[Probe(ekey)];
+  return slot.used ? slot.entry.data() : nullptr;
 }
 
 bool LocalIndex::MatchName(std::string_view name, IndexNameFormat format, uint32_t* bucket,
@@ -441,6 +442,10 @@ bool LocateEncodedFile(TCascStorage& storage, ContentEntry& entry) {
   entry.encodedSize = encodedSize;
   entry.flags |= EF_LOCAL;
   return true;
+}
+
+void PrefetchLocation(const TCascStorage& storage, const uint8_t* ekey) {
+  if (storage.localIndex) storage.localIndex->map().PrefetchBucket(ekey);
 }
 
 }  // namespace kestrine

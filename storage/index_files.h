@@ -2,9 +2,8 @@
 //
 // The archive folder holds sixteen index files, one per bucket of EKeys, each
 // in several versions of which the newest counts. During the open they are
-// read whole and every 18-byte entry is entered into one map keyed by the
-// first nine EKey bytes; the map points into the file buffers, so both are
-// released together at the end of the open.
+// read whole and every 18-byte entry is copied into one map keyed by the
+// first nine EKey bytes; both are released at the end of the open.
 #pragma once
 
 #include <array>
@@ -40,9 +39,12 @@ enum class IndexNameFormat : uint8_t {
   kDataI,   // "data.i%x%x": bucket, version (one digit each)
 };
 
-// Open addressing with linear probing over 18-byte index entries that live in
-// the loaded files; keyed by the entries' first nine bytes. Never full: an
-// insertion that would leave no bucket empty is dropped.
+// Open addressing with linear probing over copies of the 18-byte index
+// entries, keyed by their first nine bytes. The entries sit in the buckets
+// themselves: the open looks up millions of EKeys in random order, and a
+// look-up that had to follow a pointer into the file buffers would miss the
+// cache twice. Never full: an insertion that would leave no bucket empty is
+// dropped.
 class IndexMap {
  public:
   // Bucket count: HashBucketCount(totalFileBytes / 18). False when the
@@ -52,13 +54,21 @@ class IndexMap {
   bool Insert(const uint8_t* entry);
   // The 18-byte entry whose key is the first nine bytes of `ekey`, or null.
   const uint8_t* Find(const uint8_t* ekey) const;
+  // A hint for loops over millions of keys: fetches the key's first bucket
+  // ahead of the Find.
+  void PrefetchBucket(const uint8_t* ekey) const;
   size_t size() const { return count_; }
   size_t bucketCount() const { return buckets_.size(); }
 
  private:
+  struct Bucket {
+    std::array<uint8_t, kIndexEntrySize> entry{};
+    uint8_t used = 0;
+  };
+
   size_t Probe(const uint8_t* key) const;
 
-  std::vector<const uint8_t*> buckets_;
+  std::vector<Bucket> buckets_;
   size_t count_ = 0;
 };
 
@@ -75,7 +85,7 @@ class LocalIndex {
   [[nodiscard]] uint32_t CreateMap(uint64_t totalFileBytes);
   // Checks one index file of `bucket` and enters its entries into the map,
   // taking the storage's archive-offset bits and location position unless it
-  // has them. The map points into `file`, which must outlive it. Returns 0,
+  // has them. Returns 0,
   // 11 (bad format) or 50 (entries that cannot be verified).
   [[nodiscard]] uint32_t ParseIndexFile(TCascStorage& storage, size_t bucket,
                                         std::span<const uint8_t> file);
@@ -107,5 +117,8 @@ bool EnumerateIndexFile(std::string_view name, TCascStorage& storage);
 // Copies the location of entry.ekey from the index map into the entry and
 // sets EF_LOCAL. An online storage answers true and leaves the entry as is.
 bool LocateEncodedFile(TCascStorage& storage, ContentEntry& entry);
+
+// A prefetch hint for LocateEncodedFile of `ekey`: fetches the map's bucket.
+void PrefetchLocation(const TCascStorage& storage, const uint8_t* ekey);
 
 }  // namespace kestrine

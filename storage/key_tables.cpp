@@ -19,10 +19,6 @@ constexpr size_t kSpareEntries = 64;
 constexpr size_t kDefaultCapacity = 1'000'000;
 constexpr size_t kMinimumBuckets = 256;
 
-uint32_t HashOfKey(const uint8_t* key) {
-  return uint32_t{key[0]} | uint32_t{key[1]} << 8 | uint32_t{key[2]} << 16 | uint32_t{key[3]} << 24;
-}
-
 // The tables take their memory zero-filled from calloc, so that pages of a
 // generously sized table that are never used are never touched either.
 template <typename T>
@@ -40,12 +36,15 @@ size_t HashBucketCount(size_t count) {
   return buckets;
 }
 
-bool EntryKeyMap::Create(size_t minimumCapacity, size_t keyOffsetInEntry, size_t keyLength) {
+bool EntryKeyMap::Create(size_t minimumCapacity, ContentEntry* entries, size_t count,
+                         size_t keyOffsetInEntry, size_t keyLength) {
+  entries_ = entries;
+  entryCount_ = std::min<size_t>(count, UINT32_MAX - 1);
   keyOffset_ = keyOffsetInEntry;
   keyLength_ = keyLength;
   count_ = 0;
   bucketCount_ = HashBucketCount(minimumCapacity);
-  buckets_ = AllocateZeroedArray<ContentEntry*>(bucketCount_);
+  buckets_ = AllocateZeroedArray<Bucket>(bucketCount_);
   if (!buckets_) bucketCount_ = 0;
   return buckets_ != nullptr;
 }
@@ -56,27 +55,34 @@ const uint8_t* EntryKeyMap::KeyOf(const ContentEntry* entry) const {
 
 size_t EntryKeyMap::Probe(const uint8_t* key) const {
   const size_t mask = bucketCount_ - 1;
-  size_t bucket = HashOfKey(key) & mask;
+  const uint32_t tag = KeyTag(key);
+  size_t bucket = KeyBucket(key, bucketCount_);
   // Never endless: insertions always leave at least one bucket empty.
-  while (buckets_[bucket] != nullptr &&
-         std::memcmp(KeyOf(buckets_[bucket]), key, keyLength_) != 0) {
-    bucket = (bucket + 1) & mask;
+  for (;; bucket = (bucket + 1) & mask) {
+    const Bucket& slot = buckets_[bucket];
+    if (slot.entry == 0) return bucket;
+    if (slot.tag == tag && std::memcmp(KeyOf(&entries_[slot.entry - 1]), key, keyLength_) == 0) {
+      return bucket;
+    }
   }
-  return bucket;
 }
 
 bool EntryKeyMap::Insert(ContentEntry* entry) {
-  if (count_ + 1 >= bucketCount_) return false;
-  const size_t bucket = Probe(KeyOf(entry));
-  if (buckets_[bucket] != nullptr) return false;
-  buckets_[bucket] = entry;
+  if (count_ + 1 >= bucketCount_ || entry < entries_ || entry >= entries_ + entryCount_) {
+    return false;
+  }
+  const uint8_t* key = KeyOf(entry);
+  const size_t bucket = Probe(key);
+  if (buckets_[bucket].entry != 0) return false;
+  buckets_[bucket] = {static_cast<uint32_t>(entry - entries_ + 1), KeyTag(key)};
   ++count_;
   return true;
 }
 
 ContentEntry* EntryKeyMap::Find(const uint8_t* key) const {
   if (bucketCount_ == 0) return nullptr;
-  return buckets_[Probe(key)];
+  const uint32_t found = buckets_[Probe(key)].entry;
+  return found != 0 ? &entries_[found - 1] : nullptr;
 }
 
 size_t ContentTables::CapacityFor(uint32_t encodingContentSize, uint32_t downloadContentSize) {
@@ -96,8 +102,11 @@ uint32_t ContentTables::Create(uint32_t encodingContentSize, uint32_t downloadCo
   used_ = 0;
   entries_ = AllocateZeroedArray<ContentEntry>(capacity_);
   const bool mapsCreated =
-      ckeyMap_.Create(capacity_, offsetof(ContentEntry, ckey), sizeof(ContentEntry::ckey)) &&
-      ekeyMap_.Create(capacity_, offsetof(ContentEntry, ekey), ekeyLength);
+      entries_ &&
+      ckeyMap_.Create(capacity_, entries_.get(), capacity_, offsetof(ContentEntry, ckey),
+                      sizeof(ContentEntry::ckey)) &&
+      ekeyMap_.Create(capacity_, entries_.get(), capacity_, offsetof(ContentEntry, ekey),
+                      ekeyLength);
   if (!entries_ || !mapsCreated) {
     entries_.reset();
     capacity_ = 0;

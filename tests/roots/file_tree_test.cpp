@@ -92,6 +92,32 @@ TEST(FileTreeTest, FoldersAreCreatedOncePerPrefixAndPathsKeepTheirCase) {
   EXPECT_EQ(PathOf(tree, 0), "");
 }
 
+// Names in the folder of the previous name take a shortcut; the tree must
+// come out as if each name had walked its folders: the same names entered
+// with a name of another folder between each give the same paths.
+TEST(FileTreeTest, NamesInThePreviousFolderGiveTheSamePaths) {
+  const std::vector<std::string> names = {
+      "Dir/a.txt", "DIR/b.txt", "dir/a.txt/inner", "Dir/Sub/c.txt", "dir/sub/D.txt", "Dir/e.txt",
+      "Dir/x:y",   "Dir/x:/z",  "Dirt/f.txt",      "Dir//g.txt",    "Dir/",          "Dir/h.txt"};
+  FileTree direct(0), walked(0);
+  std::vector<ContentEntry> entries(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    ASSERT_NE(direct.InsertFile(&entries[i], names[i], kNoFileId), nullptr) << names[i];
+    ASSERT_NE(walked.InsertFile(nullptr, "Other/Folder" + std::to_string(i) + "/n", kNoFileId),
+              nullptr);
+    ASSERT_NE(walked.InsertFile(&entries[i], names[i], kNoFileId), nullptr) << names[i];
+  }
+  for (const std::string& name : names) {
+    const uint32_t inDirect = direct.FindName(name);
+    const uint32_t inWalked = walked.FindName(name);
+    ASSERT_NE(inDirect, kNoNode) << name;
+    ASSERT_NE(inWalked, kNoNode) << name;
+    EXPECT_EQ(PathOf(direct, inDirect), PathOf(walked, inWalked)) << name;
+    EXPECT_EQ(direct.Node(inDirect).entry, walked.Node(inWalked).entry) << name;
+  }
+  EXPECT_EQ(direct.folderCount() + 13, walked.folderCount());  // "Other" and its 12 folders
+}
+
 // A name ending in ":" is a container; names below it hang from it, in
 // whichever order the two arrive, and it keeps its own entry.
 TEST(FileTreeTest, ContainersHoldTheirEntryInEitherInsertionOrder) {
@@ -226,6 +252,32 @@ TEST(FileTreeTest, FileIdsMapSparselyAndBoundTheEnumeration) {
   ASSERT_EQ(plain.InsertName("x", &a), 0u);
   EXPECT_EQ(plain.LookupFileId(nullptr, 1), nullptr);
   EXPECT_EQ(plain.tree().FileId(1), kNoValue);
+}
+
+// The enumeration walks the ids that exist in ascending order, stepping over
+// missing pages at every level; a non-id tree answers every index itself.
+TEST(FileTreeTest, NextIndexSkipsEmptyIdPagesInOrder) {
+  FileIdMap ids;
+  EXPECT_EQ(ids.NextId(0), 0u);  // empty: the limit
+  const std::vector<uint32_t> entered = {0,       1,          255,        256,
+                                         0x10000, 0x00FFFFFF, 0x7F000001, 0xFFFFFFFE};
+  for (uint32_t id : entered) ids.Set(id, id % 1000 + 1);
+  std::vector<uint64_t> walked;
+  uint64_t steps = 0;
+  for (uint64_t id = ids.NextId(0, &steps); id < ids.idLimit(); id = ids.NextId(id + 1, &steps)) {
+    walked.push_back(id);
+  }
+  EXPECT_EQ(walked, std::vector<uint64_t>(entered.begin(), entered.end()));
+  // At most one step per slot of each page that exists, plus one per id.
+  EXPECT_LT(steps, 256u * ids.pageCount() + entered.size());
+  EXPECT_EQ(ids.NextId(0xFFFFFFFF), ids.idLimit());
+  EXPECT_EQ(ids.NextId(uint64_t{1} << 40), ids.idLimit());
+
+  TFileTreeRoot plain(0);
+  ContentEntry a;
+  ASSERT_EQ(plain.InsertName("x", &a), 0u);
+  EXPECT_EQ(plain.NextIndex(1), 1u);
+  EXPECT_EQ(plain.NextIndex(7), plain.IndexLimit());
 }
 
 TEST(FileTreeTest, DescribeEntryAndAdoptNames) {

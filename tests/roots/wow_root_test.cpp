@@ -12,6 +12,7 @@
 #include "kestrine.h"
 #include "roots/load_root.h"
 #include "roots/root_loaders.h"
+#include "roots/search.h"
 #include "roots/wow_root.h"
 #include "testkit/build_files.h"
 #include "testkit/index_files.h"
@@ -432,6 +433,26 @@ TEST_F(WowRootTest, IdListFileLimitsAndLaterSearches) {
   EXPECT_EQ(Search(testkit::IdListFile({{1, "other"}, {3, "Third/Folder/FileName.txt"}})),
             (std::vector<Found>{
                 {longest, 0, 1}, {FileIdName(2), 1, 2}, {"Third\\Folder\\FileName.txt", 0, 3}}));
+}
+
+// A root of a few bytes holding ids 1 and 0xFFFFFFF0 is searched in
+// ascending ids at the cost of its id pages, not of the ids between.
+TEST_F(WowRootTest, SearchOfSparseIdsSkipsTheEmptyPages) {
+  WowRootPlan plan;
+  plan.blocks = {Block(kEnUS, kNoHashes, {File(1, 1), File(0xFFFFFFF0, 2)})};
+  ASSERT_EQ(Load(plan), kErrorSuccess);
+  EXPECT_EQ(
+      Search(testkit::IdListFile({{1, "Interface/Low.txt"}, {2, "Interface/Two.txt"}})),
+      (std::vector<Found>{{"Interface\\Low.txt", 0, 1}, {FileIdName(0xFFFFFFF0), 1, 0xFFFFFFF0}}));
+
+  TCascSearch search;
+  search.mask = "*";
+  SearchResult result{};
+  std::vector<uint32_t> ids;
+  while (Root().SearchNext(search, result) != nullptr) ids.push_back(result.fileDataId);
+  EXPECT_EQ(ids, (std::vector<uint32_t>{1, 0xFFFFFFF0}));
+  EXPECT_LE(search.steps, 256 * Root().tree().idPageCount());
+  EXPECT_LT(search.steps, 2048u);
 }
 
 // The old layout reads the whole list by hash first, so "id;name" lines

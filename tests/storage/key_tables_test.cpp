@@ -143,7 +143,7 @@ TEST(KeyTablesTest, FullArrayDropsTheRecordAndEntriesNeverMove) {
 TEST(KeyTablesTest, MapStopsOneShortOfFullAndLookUpsStillEnd) {
   std::vector<ContentEntry> entries(300);
   EntryKeyMap map;
-  ASSERT_TRUE(map.Create(0, offsetof(ContentEntry, ckey), 16));
+  ASSERT_TRUE(map.Create(0, entries.data(), entries.size(), offsetof(ContentEntry, ckey), 16));
   ASSERT_EQ(map.bucketCount(), 256u);
   size_t accepted = 0;
   for (uint32_t i = 0; i < entries.size(); ++i) {
@@ -157,6 +157,30 @@ TEST(KeyTablesTest, MapStopsOneShortOfFullAndLookUpsStillEnd) {
   EXPECT_EQ(map.Find(entries[254].ckey.data()), &entries[254]);
   EXPECT_EQ(map.Find(entries[255].ckey.data()), nullptr);
   EXPECT_FALSE(map.Insert(&entries[0]));
+
+  // Only entries of the map's array are taken.
+  EntryKeyMap other;
+  ASSERT_TRUE(other.Create(0, entries.data(), 2, offsetof(ContentEntry, ckey), 16));
+  EXPECT_TRUE(other.Insert(&entries[1]));
+  EXPECT_FALSE(other.Insert(&entries[2]));
+  EXPECT_EQ(other.Find(entries[1].ckey.data()), &entries[1]);
+}
+
+// Keys that differ only in the bytes after the bucket hash and the tag are
+// still told apart: the tag only spares the reads of other entries.
+TEST(KeyTablesTest, KeysEqualInHashAndTagBytesStayApart) {
+  std::vector<ContentEntry> entries(3);
+  for (uint32_t i = 0; i < entries.size(); ++i) {
+    entries[i].ckey = MakeKey(7);
+    entries[i].ckey[15] = static_cast<uint8_t>(i);
+  }
+  EntryKeyMap map;
+  ASSERT_TRUE(map.Create(0, entries.data(), entries.size(), offsetof(ContentEntry, ckey), 16));
+  for (ContentEntry& entry : entries) EXPECT_TRUE(map.Insert(&entry));
+  for (ContentEntry& entry : entries) EXPECT_EQ(map.Find(entry.ckey.data()), &entry);
+  Key16 absent = MakeKey(7);
+  absent[15] = 9;
+  EXPECT_EQ(map.Find(absent.data()), nullptr);
 }
 
 }  // namespace
