@@ -87,18 +87,17 @@ bool StartsWithKey(ByteReader page, std::span<const uint8_t> key) {
   return page.ok() && std::equal(key.begin(), key.end(), first.begin(), first.end());
 }
 
-// Calls `use` with the EKey of each whole entry of the page.
+// Calls `use` with each whole entry of the page (CKey count, sizes, keys),
+// up to the zero count that pads the page's end.
 template <typename Use>
-void ForEachEKey(ByteReader page, Use use) {
+void ForEachEntry(ByteReader page, Use use) {
   while (page.remaining() >= 1) {
     ByteReader peek = page;
     const size_t count = peek.u8();
     if (count == 0) return;
     const size_t entrySize = kEntryFixedSize + count * kKeyLength;
     if (entrySize > page.remaining()) return;
-    ByteReader entry = page.sub(entrySize);
-    entry.skip(kEntryFixedSize);
-    use(entry.bytes(kKeyLength).data());
+    use(page.sub(entrySize));
   }
 }
 
@@ -107,7 +106,9 @@ void ForEachEKey(ByteReader page, Use use) {
 // started for the whole page first, so that their cache misses overlap
 // instead of being waited for one entry at a time.
 void PrefetchPage(const TCascStorage& storage, ByteReader page) {
-  ForEachEKey(page, [&](const uint8_t* ekey) {
+  ForEachEntry(page, [&](ByteReader entry) {
+    entry.skip(kEntryFixedSize);
+    const uint8_t* ekey = entry.bytes(kKeyLength).data();
     PrefetchLocation(storage, ekey);
     storage.contents.ekeyMap().PrefetchBucket(ekey);
   });
@@ -115,14 +116,7 @@ void PrefetchPage(const TCascStorage& storage, ByteReader page) {
 
 void WalkPage(TCascStorage& storage, ByteReader page) {
   PrefetchPage(storage, page);
-  while (page.remaining() >= 1) {
-    ByteReader peek = page;
-    const size_t count = peek.u8();
-    if (count == 0) return;
-    const size_t entrySize = kEntryFixedSize + count * kKeyLength;
-    if (entrySize > page.remaining()) return;
-    AddEncodingEntry(storage, page.sub(entrySize));
-  }
+  ForEachEntry(page, [&](ByteReader entry) { AddEncodingEntry(storage, entry); });
 }
 
 }  // namespace
