@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/md5.h"
 #include "kestrine.h"
 #include "testkit/blte.h"
 #include "testkit/diablo_root.h"
@@ -99,6 +100,14 @@ TEST_P(ExplorerDiabloTest, ListAndCatTheGeneratedNames) {
 
   for (const auto& [name, content] : game.named()) {
     EXPECT_EQ(Run({"cat", storage, name}).out, Text(content)) << name;
+  }
+  // By content key, and the failing forms.
+  const auto& [theme, themeContent] = game.named().back();
+  EXPECT_EQ(Run({"cat", storage, KeyName(ComputeMd5(themeContent))}).out, Text(themeContent));
+  for (const std::string name : {"Base\\Actor\\Nothing.acr", "Base\\Actor", "File7.dat"}) {
+    const ExplorerRun failed = Run({"cat", storage, name});
+    EXPECT_EQ(failed.exitCode, 1) << name;
+    EXPECT_EQ(failed.err, "kestrine-casc: cannot read " + name + ", error 2\n");
   }
   // The directories open by name, though no search reports them.
   const ExplorerRun directory = Run({"cat", storage, "Base"});
