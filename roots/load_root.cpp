@@ -56,10 +56,6 @@ constexpr NamedManifest kNamedManifests[] = {
     {"ROOT", &TCascStorage::rootEntry},         {"SIZE", &TCascStorage::sizeEntry},
 };
 
-uint32_t LocaleMaskFor(const TCascStorage& storage) {
-  return storage.requestedLocaleMask != 0 ? storage.requestedLocaleMask : storage.localeMask;
-}
-
 ContentEntry* StoredEntry(TCascStorage& storage, const ContentEntry& record) {
   return storage.contents.FindByCKey(record.ckey.data());
 }
@@ -88,7 +84,7 @@ RootOutcome LoadAndDispatch(TCascStorage& storage, const StoredFileReader& read,
 // be read as well; the handler built from it then takes over the first
 // handler's names.
 RootOutcome LoadRoot(TCascStorage& storage, const StoredFileReader& read) {
-  const uint32_t localeMask = LocaleMaskFor(storage);
+  const uint32_t localeMask = storage.EffectiveLocaleMask();
   const bool vfsRoot = storage.vfsRootEntry.contentSize != kUnknownSize;
   if (ProgressCancelled(storage, kStageManifest, "ROOT", 0, 0)) return {kErrorCancelled};
   RootOutcome outcome = LoadAndDispatch(
@@ -113,7 +109,7 @@ uint32_t LoadInstallFallback(TCascStorage& storage, const StoredFileReader& read
   if (uint32_t error = read(storage, StoredEntry(storage, storage.installEntry), data)) {
     return error;
   }
-  const uint32_t result = LoadInstallRoot(storage, data, LocaleMaskFor(storage));
+  const uint32_t result = LoadInstallRoot(storage, data, storage.EffectiveLocaleMask());
   if (storage.root) storage.rootFormat = kRootInstallManifest;
   return result;
 }

@@ -126,6 +126,10 @@ struct TCascStorage {
 
   uint32_t OffsetBits() const { return archiveOffsetBits ? archiveOffsetBits : 30; }
   bool IsOnline() const { return (features & STF_ONLINE) != 0; }
+  // The locale the root is read for: the caller's, else the storage's own.
+  uint32_t EffectiveLocaleMask() const {
+    return requestedLocaleMask != 0 ? requestedLocaleMask : localeMask;
+  }
 };
 
 // Takes one more reference to the storage (a search handle or an open file).

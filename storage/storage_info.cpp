@@ -34,8 +34,7 @@ StorageInfo Describe(TCascStorage& storage) {
   CopyString(info.region, storage.region);
   info.buildFileKind = storage.kind;
   info.buildNumber = storage.buildNumber;
-  info.localeMask =
-      storage.requestedLocaleMask != 0 ? storage.requestedLocaleMask : storage.localeMask;
+  info.localeMask = storage.EffectiveLocaleMask();
   info.rootFormat = storage.root ? storage.rootFormat : kRootNone;
   info.namedFiles = storage.root ? storage.root->FileCount() : 0;
   CountEntries(storage, info);

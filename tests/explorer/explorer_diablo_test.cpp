@@ -20,10 +20,6 @@ namespace {
 using testkit::DiabloDirectoryPlan;
 using testkit::TocRecord;
 
-std::string Text(const std::vector<uint8_t>& bytes) {
-  return {bytes.begin(), bytes.end()};
-}
-
 // A game with a "Base" and an "enUS" directory: named files, assets of a
 // known and of an unknown group, and a part of an asset.
 class DiabloGame {

@@ -98,10 +98,8 @@ TEST_F(ExplorerExtractTest, WritesEveryMatchBelowTheOutputFolder) {
   EXPECT_EQ(run.out, Summary(2, 309000));
   EXPECT_EQ(FilesBelow(out),
             (std::vector<std::string>{"SD/Music/Title.ogg", "SD/Unit/Marine.grp"}));
-  EXPECT_EQ(ReadFile(out / "SD/Unit/Marine.grp"),
-            std::string(marine.content.begin(), marine.content.end()));
-  EXPECT_EQ(ReadFile(out / "SD/Music/Title.ogg"),
-            std::string(title.content.begin(), title.content.end()));
+  EXPECT_EQ(ReadFile(out / "SD/Unit/Marine.grp"), Text(marine.content));
+  EXPECT_EQ(ReadFile(out / "SD/Music/Title.ogg"), Text(title.content));
 
   // Everything, into the same folder: files already there are replaced.
   const ExplorerRun all = Run({"extract", installation.root.string(), "*", out.string()});

@@ -32,6 +32,11 @@ std::string ListText(const std::vector<Listed>& files);
 // The generated name of a key: lower-case hex.
 std::string KeyName(const Key16& key);
 
+// Bytes as the text a run's output is compared with.
+inline std::string Text(const std::vector<uint8_t>& bytes) {
+  return {bytes.begin(), bytes.end()};
+}
+
 // "FILE%08X.dat".
 std::string FileIdName(uint32_t id);
 

@@ -80,10 +80,6 @@ StoredFile EncryptedFile(std::vector<uint8_t> content) {
   return testkit::EncodeFile(std::move(content), plan);
 }
 
-std::string Text(const std::vector<uint8_t>& bytes) {
-  return {bytes.begin(), bytes.end()};
-}
-
 class ExplorerPlainTextTest : public ExplorerTest {
  protected:
   void SetUp() override {

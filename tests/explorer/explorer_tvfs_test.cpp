@@ -24,10 +24,6 @@ namespace {
 
 using testkit::StoredFile;
 
-std::string Text(const std::vector<uint8_t>& bytes) {
-  return {bytes.begin(), bytes.end()};
-}
-
 std::string Backslashed(std::string name) {
   for (char& c : name) c = c == '/' ? '\\' : c;
   return name;

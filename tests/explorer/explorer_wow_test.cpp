@@ -38,10 +38,6 @@ constexpr uint32_t kNeverReadEither = 0x100;
 constexpr uint32_t kSecondPass = 0x80000000;
 constexpr uint32_t kNoNameHashes = 0x10000000;
 
-std::string Text(const std::vector<uint8_t>& bytes) {
-  return {bytes.begin(), bytes.end()};
-}
-
 std::string Backslashed(std::string name) {
   for (char& c : name) c = c == '/' ? '\\' : c;
   return name;

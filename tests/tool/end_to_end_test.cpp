@@ -433,8 +433,8 @@ TEST(DamagedStorageTest, FlipInAnUncheckedZlibFrameFailsTheImport) {
   files[2].frameChecks = false;
   testkit::Installation game = WriteGame(dir.path() / "game", files, RootKind::kPlainText);
 
-  testkit::FramePlan spec = testkit::SplitFrames(3000, 4096)[0];
-  const std::vector<uint8_t> frame = testkit::EncodeFrame(files[2].content, spec, 0);
+  const testkit::FramePlan plan = testkit::SplitFrames(3000, 4096)[0];
+  const std::vector<uint8_t> frame = testkit::EncodeFrame(files[2].content, plan, 0);
   const auto flip = UnnoticedZlibFlip(frame, files[2].content);
   ASSERT_TRUE(flip.has_value()) << "no flip of this stream inflates";
   FlipArchiveByte(game, BlobOf(game, Encode(files[2]).ekey), frame, flip->first, flip->second);
