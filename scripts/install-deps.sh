@@ -3,7 +3,8 @@
 # Usage: scripts/install-deps.sh [--fuzz]   (--fuzz adds clang and its runtimes)
 set -euo pipefail
 
-packages=(g++ cmake ninja-build make pkg-config zlib1g-dev libgtest-dev libdeflate-dev libcli11-dev)
+packages=(g++ cmake ninja-build make pkg-config zlib1g-dev libgtest-dev libdeflate-dev libcli11-dev
+          libcurl4-openssl-dev python3)
 if [[ "${1:-}" == "--fuzz" ]]; then
   packages+=(clang libclang-rt-14-dev)
 fi
