@@ -209,6 +209,18 @@ uint32_t MakeDirectory(std::string_view internalPath) {
   return OpenError(errno, path);
 }
 
+uint32_t RenameFile(std::string_view fromInternalPath, std::string_view toInternalPath) {
+  std::string from = ResolvePath(fromInternalPath);
+  std::string to = ResolvePath(toInternalPath);
+  return ::rename(from.c_str(), to.c_str()) == 0 ? kErrorSuccess : ErrorFromErrno(errno);
+}
+
+uint32_t RemoveFile(std::string_view internalPath) {
+  std::string path = ResolvePath(internalPath);
+  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return kErrorSuccess;
+  return ErrorFromErrno(errno);
+}
+
 uint32_t ErrorFromErrno(int errnoValue) {
   switch (errnoValue) {
     case 0:
@@ -268,6 +280,18 @@ uint32_t File::Open(std::string_view internalPath, bool writable) {
 uint32_t File::Create(std::string_view internalPath) {
   Close();
   return OpenDescriptor(ResolvePath(internalPath), O_RDWR | O_CREAT | O_TRUNC, &fd_);
+}
+
+uint32_t File::CreateUnique(std::string_view folder, std::string_view prefix,
+                            std::string* internalPath) {
+  Close();
+  std::string osPath = JoinOsPath(ResolvePath(folder), prefix) + "XXXXXX";
+  int opened = ::mkostemp(osPath.data(), O_CLOEXEC);
+  if (opened < 0) return OpenError(errno, osPath);
+  fd_ = opened;
+  std::string name = osPath.substr(osPath.size() - prefix.size() - 6);
+  *internalPath = folder.empty() ? name : std::string(folder) + "\\" + name;
+  return kErrorSuccess;
 }
 
 uint32_t File::ReadAt(uint64_t offset, void* buffer, size_t length, size_t* bytesRead) const {
@@ -331,6 +355,10 @@ uint32_t File::Resize(uint64_t size) const {
     result = ::ftruncate(fd_, static_cast<off_t>(size));
   } while (result != 0 && errno == EINTR);
   return result == 0 ? kErrorSuccess : ErrorFromErrno(errno);
+}
+
+uint32_t File::Sync() const {
+  return ::fsync(fd_) == 0 ? kErrorSuccess : ErrorFromErrno(errno);
 }
 
 void File::Close() {

@@ -43,6 +43,11 @@ uint32_t ListDirectory(std::string_view internalPath,
 // Creates one folder; an existing folder is success.
 uint32_t MakeDirectory(std::string_view internalPath);
 
+// Renames a file, replacing a file of the new name at once (readers see the
+// old file or the new one, never a mix).
+uint32_t RenameFile(std::string_view fromInternalPath, std::string_view toInternalPath);
+// Removes a file; a missing file is success.
+uint32_t RemoveFile(std::string_view internalPath);
 // Maps an errno value to the storage layer's error number.
 uint32_t ErrorFromErrno(int errnoValue);
 
@@ -63,6 +68,10 @@ class File {
   // device gives 2, and opening one never waits (for a FIFO's writer).
   [[nodiscard]] uint32_t Open(std::string_view internalPath, bool writable);
   [[nodiscard]] uint32_t Create(std::string_view internalPath);
+  // Creates a new file of a name no other file has, in `folder`: `prefix`
+  // followed by random characters. `internalPath` receives its path.
+  [[nodiscard]] uint32_t CreateUnique(std::string_view folder, std::string_view prefix,
+                                      std::string* internalPath);
 
   bool isOpen() const { return fd_ >= 0; }
   int fd() const { return fd_; }
@@ -75,6 +84,8 @@ class File {
   // Last-write time as a Windows file time (100 ns units since 1601-01-01).
   [[nodiscard]] uint32_t LastWriteTime(uint64_t* fileTime) const;
   [[nodiscard]] uint32_t Resize(uint64_t size) const;
+  // Waits until the bytes written are on the disk.
+  [[nodiscard]] uint32_t Sync() const;
   void Close();
 
  private:

@@ -9,6 +9,7 @@
 #include "encoded/data_archives.h"
 #include "encoded/open_file.h"
 #include "kestrine.h"
+#include "online/cdn_cache.h"
 
 namespace kestrine {
 
@@ -24,7 +25,34 @@ uint32_t ArchiveOpenError() {
   return GetCascError() == kErrorNotEnoughMemory ? kErrorNotEnoughMemory : kErrorFileNotFound;
 }
 
-uint32_t OpenDataSource(TCascFile& file, TFileSpan& span, const ContentEntry& entry) {
+// An encoded file fetched from the content servers into the cache: a file
+// of its own (BLTE from offset 0, without the 30-byte archive record
+// header), or the piece of a remote archive that holds it.
+uint32_t OpenOnlineSource(TCascFile& file, TFileSpan& span, ContentEntry& entry) {
+  const uint32_t kind = (entry.flags & EF_REMOTE_ARCHIVE) ? kCdnPatch : kCdnData;
+  OnlineEncodedFile fetched;
+  if (uint32_t error = FetchEncodedFile(*file.storage, entry.ekey, kind, fetched)) return error;
+  span.ownStream.reset(OpenStream(fetched.localPath, 0));
+  if (!span.ownStream) return GetCascError();
+  file.flags |= FF_OWN_STREAMS;
+  span.stream = span.ownStream.get();
+  span.archiveOffset = 0;
+  if (fetched.archivePiece) {
+    span.archiveIndex = fetched.archiveIndex;
+    if (entry.encodedSize == kUnknownSize) entry.encodedSize = fetched.encodedSize;
+    return kErrorSuccess;
+  }
+  span.archiveIndex = 0;
+  uint64_t size = 0;
+  if (!GetStreamSize(span.stream, &size)) return GetCascError();
+  const uint64_t withHeader = size + kArchiveHeaderSize;
+  if (entry.encodedSize == kUnknownSize || entry.encodedSize == withHeader) {
+    entry.encodedSize = static_cast<uint32_t>(std::min<uint64_t>(size, kUnknownSize - 1));
+  }
+  return kErrorSuccess;
+}
+
+uint32_t OpenDataSource(TCascFile& file, TFileSpan& span, ContentEntry& entry) {
   if (span.stream != nullptr) return kErrorSuccess;
   TCascStorage& storage = *file.storage;
   if (entry.flags & EF_LOCAL) {
@@ -35,11 +63,14 @@ uint32_t OpenDataSource(TCascFile& file, TFileSpan& span, const ContentEntry& en
       return span.stream != nullptr ? kErrorSuccess : ArchiveOpenError();
     }
     span.stream = SharedArchiveStream(storage, span.archiveIndex);
-    return span.stream != nullptr ? kErrorSuccess : ArchiveOpenError();
+    if (span.stream != nullptr) return kErrorSuccess;
+    if (!(file.flags & FF_ONLINE) || GetCascError() == kErrorNotEnoughMemory) {
+      return ArchiveOpenError();
+    }
+  } else if (!(file.flags & FF_ONLINE)) {
+    return kErrorFileNotFound;
   }
-  // Encoded files fetched from content servers are not in this build, so an
-  // online open file finds no source either.
-  return kErrorFileNotFound;
+  return OpenOnlineSource(file, span, entry);
 }
 
 // One frame over the whole span (bare zlib, no frame table, plain content).

@@ -198,6 +198,7 @@ struct StorageInfo {
   uint64_t totalContentSize;   // sum of the known content sizes of the entries
   uint32_t online;             // 1 for a storage read from content servers
   uint32_t reserved;
+  char cacheFolder[260];       // online storages: the local cache folder, else empty
 };
 
 // Fills `info` for an open storage. Fails with 87 for a bad storage handle,

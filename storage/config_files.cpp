@@ -7,6 +7,7 @@
 #include "common/path_builder.h"
 #include "common/platform.h"
 #include "encoded/stream.h"
+#include "online/cdn_cache.h"
 #include "storage/match_mask.h"
 #include "storage/text_table.h"
 
@@ -349,13 +350,22 @@ std::string KeyedConfigPath(std::string_view base, const Key16& key) {
 uint32_t LoadKeyedConfig(TCascStorage& storage, const KeyList& key, ConfigParser parser) {
   if (key.empty()) return kErrorFileNotFound;
   std::string path = FindKeyedConfig(storage, key[0]);
-  if (path.empty()) return kErrorFileNotFound;
+  if (path.empty()) {
+    // An online storage fetches it into its cache.
+    if (!storage.IsOnline()) return kErrorFileNotFound;
+    if (uint32_t error = FetchStorageCdnFile(storage, kCdnConfig, key[0], {}, path)) return error;
+  }
 
   WholeFile file;
   if (uint32_t error = ReadWholeLocalFile(path, file)) {
     return error == kErrorNotEnoughMemory ? error : kErrorFileNotFound;
   }
-  if (!IsZeroKey(key[0]) && ComputeMd5(file.bytes) != key[0]) return kErrorFileCorrupt;
+  if (!IsZeroKey(key[0]) && ComputeMd5(file.bytes) != key[0]) {
+    // A cached download that is not the file asked for would fail every
+    // later open too; the next one fetches it again.
+    if (storage.IsOnline()) (void)platform::RemoveFile(path);
+    return kErrorFileCorrupt;
+  }
   return parser(storage, file.bytes);
 }
 

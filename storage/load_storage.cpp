@@ -8,6 +8,8 @@
 #include "encoded/decryption_keys.h"
 #include "encoded/stream.h"
 #include "roots/load_root.h"
+#include "online/online_open.h"
+#include "online/transfer.h"
 #include "storage/build_info.h"
 #include "storage/config_entries.h"
 #include "storage/config_files.h"
@@ -123,7 +125,9 @@ uint32_t LoadBuildInformation(TCascStorage& storage) {
       }
       return ParseBuildConfig(storage, file.bytes);
     }
-    default:  // online storages are not supported by this build
+    case BUILD_VERSIONS:
+      return LoadServiceTables(storage);
+    default:
       return kErrorNotSupported;
   }
 }
@@ -171,6 +175,9 @@ uint32_t LoadLocalIndex(TCascStorage& storage) {
     InsertConfigEntries(storage);
     return kErrorSuccess;
   }
+  // An online storage has no local index: the content servers' archive
+  // indexes tell where each encoded file is.
+  if (storage.kind == BUILD_VERSIONS) return LoadArchiveIndexes(storage);
   if (ProgressCancelled(storage, kStageIndexFiles, nullptr, 0, 0)) return kErrorCancelled;
   uint32_t result = LoadIndexFiles(storage);
   if (result == kErrorSuccess && LocalIndexHook()) LocalIndexHook()(storage);
@@ -191,6 +198,12 @@ uint32_t RunLoadSteps(TCascStorage& storage) {
   if (storage.kind != BUILD_CONFIG) {
     if (storage.features & STF_DATA_DIRS) FindDataDirectory(storage);
     if (storage.features & STF_HEX_DATA_DIR) FindHexDataDirectory(storage);
+  }
+  if (storage.IsOnline()) {
+    // Shared connections to the content servers live while an online
+    // storage is open.
+    OnlineStorageOpened();
+    storage.countedOnline = true;
   }
   if (uint32_t error = LoadBuildInformation(storage)) return error;
   if (uint32_t error = LoadCdnConfiguration(storage)) return error;

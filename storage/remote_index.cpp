@@ -43,7 +43,6 @@ constexpr size_t kChecksumSize = 8;
 constexpr size_t kBlockCountReserve = 36;  // footer and the block table's own 16 bytes
 constexpr size_t kBlockOverhead = 16;
 constexpr size_t kFirstCapacity = 65536;
-constexpr size_t kMaxIndexFileSize = 32 * 1024 * 1024;
 constexpr uint32_t kLargestOffsetOfFourBytes = 0x0FFFFFFF;
 
 struct Footer {
@@ -178,23 +177,6 @@ uint32_t ParseRemoteArchiveIndex(std::span<const uint8_t> file, uint32_t archive
     }
   }
   return kErrorSuccess;
-}
-
-uint32_t LoadRemoteArchiveIndexes(TCascStorage& storage, const FetchArchiveIndex& fetch,
-                                  RemoteArchiveMap& map) {
-  const auto count = static_cast<uint32_t>(storage.archives.size());
-  for (uint32_t i = 0; i < count; ++i) {
-    if (ProgressCancelled(storage, kStageArchiveIndexes, nullptr, i, count)) {
-      return kErrorCancelled;
-    }
-    std::vector<uint8_t> file;
-    if (uint32_t error = fetch(storage.archives[i], file); error != kErrorSuccess) return error;
-    if (file.empty() || file.size() > kMaxIndexFileSize) return kErrorBadFormat;
-    if (uint32_t error = ParseRemoteArchiveIndex(file, i, map, &storage); error != kErrorSuccess) {
-      return error;
-    }
-  }
-  return map.BuildHashMap();
 }
 
 }  // namespace kestrine

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <vector>
 
@@ -49,17 +48,5 @@ class RemoteArchiveMap {
 [[nodiscard]] uint32_t ParseRemoteArchiveIndex(std::span<const uint8_t> file,
                                                uint32_t archiveNumber, RemoteArchiveMap& map,
                                                TCascStorage* storage);
-
-// Obtains the index file of one archive key (the online layer fetches
-// "<key>.index"). Returns 0 or the error number.
-using FetchArchiveIndex =
-    std::function<uint32_t(const Key16& archiveKey, std::vector<uint8_t>& file)>;
-
-// Reads the index of every archive in storage.archives in order, reporting
-// progress stage 4 per archive (cancel: 1223), then builds the hash map. The
-// first archive that fails ends the load with its error.
-[[nodiscard]] uint32_t LoadRemoteArchiveIndexes(TCascStorage& storage,
-                                                const FetchArchiveIndex& fetch,
-                                                RemoteArchiveMap& map);
 
 }  // namespace kestrine

@@ -3,8 +3,10 @@
 #include "common/handle.h"
 #include "encoded/data_archives.h"
 #include "encoded/decryption_keys.h"
+#include "online/transfer.h"
 #include "roots/root_handler.h"
 #include "storage/index_files.h"
+#include "storage/remote_index.h"
 
 namespace kestrine {
 
@@ -12,7 +14,9 @@ TCascStorage::TCascStorage() {
   vfsRootEntries.reserve(16);
 }
 
-TCascStorage::~TCascStorage() = default;
+TCascStorage::~TCascStorage() {
+  if (countedOnline) OnlineStorageClosed();
+}
 
 TCascStorage* AcquireStorage(TCascStorage* storage) {
   storage->refCount.fetch_add(1, std::memory_order_relaxed);

@@ -20,6 +20,7 @@ class LocalIndex;
 class TRootHandler;
 class DataArchiveTable;
 class DecryptionKeyTable;
+class RemoteArchiveMap;
 
 enum BuildFileKind : uint32_t {
   BUILD_NONE = 0,
@@ -123,6 +124,11 @@ struct TCascStorage {
   // use under `lock`, and the frame-decryption keys
   std::unique_ptr<DataArchiveTable> dataArchives;
   std::unique_ptr<DecryptionKeyTable> decryptionKeys;
+
+  // online storages: where the archive indexes of the content servers place
+  // each encoded file, and whether the storage counts among the open ones
+  std::unique_ptr<RemoteArchiveMap> remoteArchives;
+  bool countedOnline = false;
 
   uint32_t OffsetBits() const { return archiveOffsetBits ? archiveOffsetBits : 30; }
   bool IsOnline() const { return (features & STF_ONLINE) != 0; }

@@ -5,6 +5,7 @@
 
 #include "common/api_boundary.h"
 #include "common/errors.h"
+#include "common/platform.h"
 #include "roots/root_handler.h"
 #include "storage/storage.h"
 
@@ -39,6 +40,7 @@ StorageInfo Describe(TCascStorage& storage) {
   info.namedFiles = storage.root ? storage.root->FileCount() : 0;
   CountEntries(storage, info);
   info.online = storage.IsOnline() ? 1 : 0;
+  if (storage.IsOnline()) CopyString(info.cacheFolder, platform::ResolvePath(storage.rootPath));
   return info;
 }
 

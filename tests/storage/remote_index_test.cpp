@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <vector>
 
+#include "online/cdn_cache.h"
+#include "online/online_open.h"
 #include "storage/storage.h"
+#include "testkit/build_files.h"
 #include "testkit/index_files.h"
 
 namespace kestrine {
@@ -138,50 +142,53 @@ TEST(RemoteArchiveIndexTest, FooterFaultsGiveBadFormat) {
   EXPECT_EQ(map.size(), 0u);
 }
 
-// Several archives load in order; a key in two archives resolves to the first.
+// Several archives load in order from the cache; a key in two archives
+// resolves to the first. A storage that is not online never downloads.
 TEST(RemoteArchiveIndexTest, LoadReadsEveryArchiveAndTheFirstRecordWins) {
-  std::vector<Image> indexes;
   RemoteArchiveIndexFile first;
   first.entries = MakeRemoteEntries(1, 10);
   RemoteArchiveIndexFile second;
   second.entries = MakeRemoteEntries(5, 10);  // keys 5..9 again
-  indexes = {WriteRemoteArchiveIndex(first), WriteRemoteArchiveIndex(second)};
-
+  TempFolder cache;
   TCascStorage storage;
+  storage.rootPath = cache.path().string();
   storage.archives = {MakeKey(900), MakeKey(901)};
-  std::vector<Key16> asked;
-  auto fetch = [&](const Key16& key, std::vector<uint8_t>& file) -> uint32_t {
-    asked.push_back(key);
-    file = indexes[asked.size() - 1];
-    return 0;
+  auto place = [&](size_t archive, const Image& image) {
+    std::filesystem::path path = CdnCachePath(storage.rootPath, kCdnData,
+                                              storage.archives[archive], ".index");
+    std::filesystem::create_directories(path.parent_path());
+    WriteTextFile(path, std::string(image.begin(), image.end()));
   };
-  RemoteArchiveMap map;
-  ASSERT_EQ(LoadRemoteArchiveIndexes(storage, fetch, map), 0u);
-  EXPECT_EQ(asked, storage.archives);
+  place(0, WriteRemoteArchiveIndex(first));
+  place(1, WriteRemoteArchiveIndex(second));
+
+  std::vector<uint32_t> reported;
+  StorageOpenArgs args{};
+  args.size = sizeof(args);
+  args.progressContext = &reported;
+  args.progressCallback = [](void* context, uint32_t stage, const char*, uint32_t current,
+                             uint32_t total) {
+    static_cast<std::vector<uint32_t>*>(context)->push_back(stage * 100 + current * 10 + total);
+    return false;
+  };
+  storage.openArgs = &args;
+  ASSERT_EQ(LoadArchiveIndexes(storage), 0u);
+  EXPECT_EQ(reported, (std::vector<uint32_t>{402, 412}));
+  const RemoteArchiveMap& map = *storage.remoteArchives;
   EXPECT_EQ(map.size(), 20u);
   EXPECT_EQ(map.Find(MakeKey(7).data())->location >> 32, 0u);
   EXPECT_EQ(map.Find(MakeKey(12).data())->location >> 32, 1u);
 
-  // A failing fetch ends the load with its number; so does a cancel.
-  RemoteArchiveMap failed;
-  auto missing = [](const Key16&, std::vector<uint8_t>&) -> uint32_t { return 5035; };
-  EXPECT_EQ(LoadRemoteArchiveIndexes(storage, missing, failed), 5035u);
-  auto empty = [](const Key16&, std::vector<uint8_t>& file) -> uint32_t {
-    file.clear();
-    return 0;
+  // The first archive that fails decides; a cancel stops the loop.
+  args.progressCallback = [](void*, uint32_t stage, const char*, uint32_t current, uint32_t) {
+    return stage == kStageArchiveIndexes && current == 1;
   };
-  EXPECT_EQ(LoadRemoteArchiveIndexes(storage, empty, failed), kErrorBadFormat);
-
-  StorageOpenArgs args{};
-  args.size = sizeof(args);
-  args.progressCallback = [](void*, uint32_t stage, const char*, uint32_t current, uint32_t total) {
-    return stage == kStageArchiveIndexes && current == 1 && total == 2;
-  };
-  storage.openArgs = &args;
-  asked.clear();
-  RemoteArchiveMap cancelled;
-  EXPECT_EQ(LoadRemoteArchiveIndexes(storage, fetch, cancelled), kErrorCancelled);
-  EXPECT_EQ(asked.size(), 1u);
+  EXPECT_EQ(LoadArchiveIndexes(storage), kErrorCancelled);
+  storage.openArgs = nullptr;
+  place(0, Image(30, 0xEE));  // no valid footer
+  EXPECT_EQ(LoadArchiveIndexes(storage), kErrorBadFormat);
+  std::filesystem::remove(CdnCachePath(storage.rootPath, kCdnData, storage.archives[0], ".index"));
+  EXPECT_EQ(LoadArchiveIndexes(storage), kErrorFileNotFound);
 }
 
 // The record array starts at 65,536 records and grows; records stay findable.

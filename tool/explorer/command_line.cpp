@@ -31,7 +31,10 @@ constexpr const char* kHelp =
     "  info     what kind of storage STORAGE is, one \"key: value\" line each\n"
     "\n"
     "STORAGE is an installation folder or a build file inside one, optionally\n"
-    "followed by \"*\" and a product code, region or build key. MASK may hold\n"
+    "followed by \"*\" and a product code, region or build key. With --online\n"
+    "it is CACHE*SERVICE*PRODUCT[*REGION]: a cache folder (made when missing),\n"
+    "the patch service (\"host:port\", \"http://host:port\" or\n"
+    "\"ribbit://host:port\") and the product. MASK may hold\n"
     "the wildcards \"*\" and \"?\". NAME is a path (\"\\\" or \"/\", any case), a\n"
     "file id name (\"File123.dat\", \"FILE0000007B.dat\") or 32 hex digits of a\n"
     "CKey or EKey.\n"
@@ -44,6 +47,10 @@ constexpr const char* kHelp =
     "  --key NAME=KEY    a frame-decryption key: NAME 16 hex digits, KEY 32;\n"
     "                    may be repeated\n"
     "  --keys FILE       keys from a file, one \"NAME KEY\" line each\n"
+    "  --online          read the storage from its content servers, through\n"
+    "                    the cache folder that STORAGE names first\n"
+    "  --online-fallback fetch manifests that a local installation lacks from\n"
+    "                    its content servers\n"
     "  --help            this text\n"
     "  --version         the version\n"
     "\n"
@@ -69,6 +76,8 @@ void AddOptions(CLI::App& app, CommandLine& line, RawOptions& raw) {
   app.add_option("--list-file", line.options.listFile);
   app.add_option("--key", raw.keys)->allow_extra_args(false);
   app.add_option("--keys", raw.keysFiles)->allow_extra_args(false);
+  app.add_flag("--online", line.options.online);
+  app.add_flag("--online-fallback", line.options.onlineFallback);
 }
 
 CLI::App* AddCommand(CLI::App& app, const char* name) {

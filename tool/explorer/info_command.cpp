@@ -37,6 +37,7 @@ void PrintInfo(const StorageInfo& info) {
   std::printf("local encoded files: %" PRIu64 "\n", info.localEncodedFiles);
   std::printf("total content size: %" PRIu64 "\n", info.totalContentSize);
   std::printf("online: %s\n", info.online ? "yes" : "no");
+  if (info.online) std::printf("cache: %s\n", OrDash(info.cacheFolder));
 }
 
 }  // namespace
