@@ -1,6 +1,7 @@
 // Writes a whole local installation from a description: the build file, the
 // build and CDN configuration files stored by their MD5, and the index files
-// and data archives that hold the encoded files.
+// and data archives that hold the encoded files. The same description also
+// gives the storage as the content servers hold it (testkit/cdn_tree.h).
 #pragma once
 
 #include <cstdint>
@@ -12,17 +13,12 @@
 #include "common/hex_key.h"
 #include "storage/storage.h"
 #include "testkit/build_files.h"
+#include "testkit/cdn_plan.h"
 #include "testkit/config_archives.h"
 #include "testkit/index_files.h"
 #include "testkit/manifests.h"
 
 namespace kestrine::testkit {
-
-// One encoded file to store in the data archives under its EKey.
-struct EncodedFile {
-  Key16 ekey{};
-  std::vector<uint8_t> encoded;
-};
 
 struct InstallationPlan {
   BuildFileKind kind = BUILD_INFO;  // BUILD_INFO, BUILD_DB or BUILD_CONFIG
@@ -71,6 +67,10 @@ struct InstallationPlan {
   size_t indexBuckets = 16;
   EntryHashScheme indexScheme = EntryHashScheme::kHashlittle2;
   bool upperCaseIndexNames = false;
+  // The online storage: patch-service tables and the content servers' tree.
+  // Its archive layout also fills the CDN configuration's "archives" and
+  // "archive-group" lines (unless cdnConfig gives them), locally too.
+  CdnPlan cdn;
 };
 
 // A manifest as the installation stores it: BLTE with zlib frames of 4 KiB.
@@ -89,6 +89,9 @@ struct Installation {
   std::filesystem::path archiveFolder;  // index files and data archives
   Key16 buildKey{};
   Key16 cdnKey{};
+  // The CDN configuration's "archives" as the tree writer lays them out
+  // (empty when the configuration lists its own).
+  std::vector<Key16> cdnArchives;
   std::vector<StoredBlob> blobs;  // where each file went
   // The manifests as written (absent when the configuration named its own).
   std::optional<WrittenManifest> encodingFile;
