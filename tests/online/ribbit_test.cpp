@@ -23,6 +23,8 @@ using testkit::MimeTransfer;
 constexpr char kTable[] =
     "Region!STRING:0|BuildConfig!HEX:16\nus|0123456789abcdef0123456789abcdef\n";
 
+constexpr char kSizedBody[] = "a body with its length";
+
 MimeDocumentPlan LeafDocument(MimePartPlan leaf) {
   MimeDocumentPlan plan;
   plan.root = std::move(leaf);
@@ -60,6 +62,9 @@ class OnlineRibbitTest : public ::testing::Test {
     inner.parts = {MimeLeaf("x")};
     write("first-part-multipart", Multipart({inner}));
     testkit::WriteTextFile(*answers_ / "empty", "");
+    MimeDocumentPlan sized = LeafDocument(MimeLeaf(kSizedBody));
+    sized.root.headerLines = {"Content-Length: " + std::to_string(sizeof kSizedBody - 1 + 2)};
+    write("sized", sized);
     server_ =
         new test::LoopbackServer("scripted_server.py", {"--answers", answers_->path().string()});
   }
@@ -90,6 +95,15 @@ TEST_F(OnlineRibbitTest, SinglePartsAreDecoded) {
   EXPECT_EQ(test::Fetch(Url("answer/single")).body, "one part\r\nof text");
   EXPECT_EQ(test::Fetch(Url("answer/base64")).body, std::string("\0\1\2\3binary", 10));
   EXPECT_EQ(test::Fetch(Url("answer/quoted")).body, "a=b\r\nc\xe9");
+}
+
+TEST_F(OnlineRibbitTest, AnswerWithItsLengthEndsWithoutWaitingForTheClose) {
+  test::ScopedTimeouts timeouts({5000, 3000});
+  test::Fetched sized;
+  const int64_t ms = test::MillisecondsOf([&] { sized = test::Fetch(Url("hold/sized")); });
+  EXPECT_EQ(sized.error, 0u);
+  EXPECT_EQ(sized.body, kSizedBody);
+  EXPECT_LT(ms, 2000);
 }
 
 TEST_F(OnlineRibbitTest, MalformedAnswersFailWithTheParsersNumbers) {

@@ -33,6 +33,7 @@ HTTP paths (answers with a Content-Length keep the connection open):
 
 Ribbit lines:
     answer/NAME           the file NAME of the answers folder, then close
+    hold/NAME             the same, then silence until the client closes
     reset                 connection reset before any byte
     silent                never answers
 """
@@ -144,13 +145,19 @@ class Handler(socketserver.BaseRequestHandler):
         with State.lock:
             State.active += 1
             active = State.active
+        self.counted = True
         log("%d %s %s active=%d" % (self.client_address[1], kind, path, active))
 
     def leave(self):
-        with State.lock:
-            State.active -= 1
+        # Before the answer goes out: once a client has it, its next request
+        # may arrive at once and must not find this one still counted.
+        if self.counted:
+            self.counted = False
+            with State.lock:
+                State.active -= 1
 
     def send(self, data):
+        self.leave()
         self.request.sendall(data)
 
     def http(self, path, request):
@@ -230,6 +237,10 @@ class Handler(socketserver.BaseRequestHandler):
                 with open(os.path.join(State.answers, line[len("answer/"):]), "rb") as f:
                     self.send(f.read())
                 self.request.shutdown(socket.SHUT_WR)
+            elif line.startswith("hold/"):
+                with open(os.path.join(State.answers, line[len("hold/"):]), "rb") as f:
+                    self.send(f.read())
+                wait_for_close(self.request)
             elif line == "reset":
                 reset(self.request)
             elif line == "silent":
