@@ -179,7 +179,6 @@ bool HttpTransfer::Judge() {
 }
 
 uint32_t HttpTransfer::JudgeHeader() {
-  facts_ = ReadHttpHeader(headerBlock_);
   const bool ranged = request_.range.has_value();
   if (facts_.status != kStatusOk && !(ranged && facts_.status == kStatusPartial)) {
     return kErrorFileNotFound;

@@ -108,6 +108,7 @@ def chunk(data):
 class Handler(socketserver.BaseRequestHandler):
     def handle(self):
         self.buffer = b""
+        self.counted = False
         while True:
             first = self.read_until(CRLF)
             if first is None:

@@ -182,6 +182,24 @@ TEST_F(OnlineHttpTest, ConnectionIsReusedWhileAStorageIsOpen) {
   EXPECT_NE(logged[0].clientPort, logged[3].clientPort);
 }
 
+TEST_F(OnlineHttpTest, BatchSharesTheConnectionsOfOpenStorages) {
+  OnlineStorageOpened();
+  ASSERT_EQ(Fetch(Url("/ok/a")).error, 0u);
+  {
+    TransferBatch batch(1);
+    MemorySink sinks[2];
+    for (MemorySink& sink : sinks) {
+      batch.Add({Url("/ok/b"), std::nullopt}, sink, [](uint32_t error) { EXPECT_EQ(error, 0u); });
+    }
+    batch.Run();
+  }
+  ASSERT_EQ(Fetch(Url("/ok/c")).error, 0u);
+  OnlineStorageClosed();
+  const auto logged = Logged();
+  ASSERT_EQ(logged.size(), 4u);
+  for (const auto& request : logged) EXPECT_EQ(request.clientPort, logged[0].clientPort);
+}
+
 // ---- Batches ----
 
 struct BatchEntry {
