@@ -234,6 +234,7 @@ bool GetStreamSize(TStream* stream, uint64_t* size) {
     std::lock_guard guard(stream->blockLock);
     *size = stream->streamSize;
   } else {
+    if (uint32_t error = stream->base->LoadSize()) return FailWith(error);
     *size = stream->base->size();
   }
   return true;

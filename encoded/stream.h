@@ -22,9 +22,11 @@ struct TStream;
 
 // Opens "[layer-][provider:[//]]name[*master]". Layers: "flat-" (default),
 // "part-", "mpqe-", "blk4-"; providers: "file:" (default), "map:", "http:",
-// "ribbit:" (not in this build: 50). Null with the last error set: 2 / 3 not
-// found, 11 bad partial header, 87 bad name or flags, 6002 no key for an
-// encrypted archive, 8 out of memory, or the OS error of the local file.
+// "ribbit:" (read-only; the request is made by the first read or size query,
+// whose failure is one of the transfer's numbers, see online/transfer.h).
+// Null with the last error set: 2 / 3 not found, 11 bad partial header, 87
+// bad name or flags (also a network name without a host), 6002 no key for
+// an encrypted archive, 8 out of memory, or the OS error of the local file.
 TStream* OpenStream(std::string_view name, uint32_t flags);
 // Opens the local file at `path` as written, in the flat layer. Unlike
 // OpenStream it reads no prefix and no "*master" from the text, so that an

@@ -43,6 +43,10 @@ class BaseProvider {
                                        size_t length);
   [[nodiscard]] virtual uint32_t Resize(uint64_t size);
 
+  // Makes size() known before a size query. The network providers perform
+  // their request here (or on the first read).
+  [[nodiscard]] virtual uint32_t LoadSize() { return kErrorSuccess; }
+
   // The mapped and network providers can only be read.
   virtual bool setsReadOnly() const { return false; }
   uint64_t size() const;
@@ -64,6 +68,8 @@ class BaseProvider {
 
 // The provider chosen by the provider bits of `flags` (SF_ZEROFILL honoured).
 std::unique_ptr<BaseProvider> MakeBaseProvider(uint32_t flags);
+// "http:" (or "ribbit:" when `ribbit`), from the online layer.
+std::unique_ptr<BaseProvider> MakeNetworkProvider(bool ribbit, bool zeroFill);
 
 // What a block layer adds to a stream: how a run of blocks is read, whether a
 // block is present, and what is written back on close.

@@ -1,6 +1,6 @@
-// Base providers: a local file read and written at explicit offsets, a
-// read-only mapped view of a whole local file, and the network providers,
-// which this build does not carry.
+// Base providers: a local file read and written at explicit offsets and a
+// read-only mapped view of a whole local file. The network providers live in
+// the online layer.
 #include <algorithm>
 #include <cstring>
 
@@ -14,6 +14,7 @@ namespace {
 // The provider bits of the open flags.
 constexpr uint32_t kProviderFile = 0;
 constexpr uint32_t kProviderMap = 1;
+constexpr uint32_t kProviderRibbit = 3;
 
 class LocalFileProvider final : public BaseProvider {
  public:
@@ -82,24 +83,6 @@ class MappedFileProvider final : public BaseProvider {
   platform::MappedFile view_;
 };
 
-// "http:" and "ribbit:": the online layer is not part of this build.
-class NetworkProvider final : public BaseProvider {
- public:
-  using BaseProvider::BaseProvider;
-
-  uint32_t Open(std::string_view /*path*/, bool /*writable*/) override {
-    return kErrorNotSupported;
-  }
-
-  bool setsReadOnly() const override { return true; }
-
- private:
-  uint32_t ReadLocked(uint64_t, void*, size_t, size_t* bytesRead) override {
-    *bytesRead = 0;
-    return kErrorNotSupported;
-  }
-};
-
 }  // namespace
 
 uint32_t BaseProvider::Create(std::string_view /*path*/) {
@@ -147,7 +130,7 @@ std::unique_ptr<BaseProvider> MakeBaseProvider(uint32_t flags) {
     case kProviderMap:
       return std::make_unique<MappedFileProvider>(zeroFill);
     default:
-      return std::make_unique<NetworkProvider>(zeroFill);
+      return MakeNetworkProvider((flags & SF_PROVIDER_MASK) == kProviderRibbit, zeroFill);
   }
 }
 

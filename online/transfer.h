@@ -8,7 +8,8 @@
 //
 // Whatever the transport, a request ends with one of these numbers:
 //   0     the whole body reached the sink
-//   2     an HTTP status other than 200 (206 for a range request)
+//   2     an HTTP status other than 200 (206 for a range request), also
+//         after more than five redirects
 //   8     out of memory
 //   11    a malformed or incomplete response: no header end, a body shorter
 //         than its Content-Length, an empty body (also Content-Length: 0), a
@@ -16,6 +17,7 @@
 //         size above 0x40000000 bytes, a connection closed or reset while
 //         the response was still coming
 //   38, 50, 1003   a Ribbit answer whose MIME document has no usable data
+//   87    a URL without a host, with a bad port or an unknown scheme
 //   5035  no connection: refused, no address connects, the connect or the
 //         wait for the next byte timed out, or the request could not be sent
 //   11001 the host name does not resolve

@@ -10,6 +10,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import seeds_diablo_root  # noqa: E402
 import seeds_mime  # noqa: E402
+import seeds_response  # noqa: E402
 import seeds_tvfs  # noqa: E402
 import seeds_tvfs_name_map  # noqa: E402
 import seeds_wow  # noqa: E402
@@ -55,13 +56,14 @@ def main():
     for i, name in enumerate(names):
         write("asset_name", "name%02d" % i, name.encode("latin-1"))
 
-    # The roots, the TVFS name map and MIME documents have generators of
-    # their own.
+    # The roots, the TVFS name map, MIME documents and responses have
+    # generators of their own.
     seeds_diablo_root.main()
     seeds_tvfs.main()
     seeds_tvfs_name_map.main()
     seeds_wow.main()
     seeds_mime.main()
+    seeds_response.main()
 
 
 if __name__ == "__main__":

@@ -69,10 +69,10 @@ TEST_F(PlainStreamTest, NamesAndFlagsThatAreRefused) {
   // A master that cannot be opened fails the open with its own error.
   EXPECT_EQ(OpenError(folder_ / "cache*" + path_ + ".missing"), kErrorFileNotFound);
   EXPECT_FALSE(std::filesystem::exists(folder_ / "cache"));
-  // No network provider in this build.
-  EXPECT_EQ(OpenError("http://cdn.example.net/tpr/config/ab/cd/abcd"), kErrorNotSupported);
-  EXPECT_EQ(OpenError("ribbit://eu.version.example.net:1119/v1/products/x/versions"),
-            kErrorNotSupported);
+  // A network name must name its host (the open sends nothing).
+  EXPECT_EQ(OpenError("http:///tpr/config/ab/cd/abcd"), kErrorInvalidParameter);
+  EXPECT_EQ(OpenError("ribbit://eu.version.example.net:port/v1/products/x/versions"),
+            kErrorInvalidParameter);
 }
 
 TEST_F(PlainStreamTest, UnknownPrefixIsPartOfTheFileName) {

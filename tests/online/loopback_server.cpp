@@ -24,7 +24,8 @@ constexpr int kStartMilliseconds = 10000;
 // The first line the child writes on `fd`, waiting at most the start time.
 std::string ReadFirstLine(int fd) {
   std::string line;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartMilliseconds);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartMilliseconds);
   while (line.find('\n') == std::string::npos) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -66,8 +67,10 @@ LoopbackServer::LoopbackServer(const std::string& script, const std::vector<std:
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
 
-  std::vector<std::string> words{"python3", std::string(KESTRINE_SOURCE_DIR) + "/tests/online/" + script,
-                                 "--port", "0", "--log", logPath_};
+  std::vector<std::string> words{
+      "python3", std::string(KESTRINE_SOURCE_DIR) + "/tests/online/" + script,
+      "--port",  "0",
+      "--log",   logPath_};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
@@ -88,9 +91,13 @@ LoopbackServer::LoopbackServer(const std::string& script, const std::vector<std:
   port_ = static_cast<uint16_t>(std::stoul(line.substr(5)));
 }
 
-LoopbackServer::~LoopbackServer() { Stop(pid_); }
+LoopbackServer::~LoopbackServer() {
+  Stop(pid_);
+}
 
-std::string LoopbackServer::HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
+std::string LoopbackServer::HostPort() const {
+  return "127.0.0.1:" + std::to_string(port_);
+}
 
 std::string LoopbackServer::Url(std::string_view scheme, std::string_view path) const {
   return std::string(scheme) + "://" + HostPort() + std::string(path);
@@ -103,6 +110,8 @@ std::vector<std::string> LoopbackServer::Requests() const {
   return lines;
 }
 
-void LoopbackServer::ClearRequests() { std::ofstream(logPath_, std::ios::trunc).close(); }
+void LoopbackServer::ClearRequests() {
+  std::ofstream(logPath_, std::ios::trunc).close();
+}
 
 }  // namespace kestrine::test
