@@ -53,10 +53,12 @@ class TreeWriter {
   }
   void Write(const fs::path& path, std::string_view text) { Write(path, Bytes(text)); }
 
-  // Replaces a file written before.
+  // Replaces a file written before (unless a test removed it since).
   void Rewrite(const fs::path& path, std::string_view text) {
-    tree_.totalBytes -= fs::file_size(path);
-    --tree_.fileCount;
+    if (fs::exists(path)) {
+      tree_.totalBytes -= fs::file_size(path);
+      --tree_.fileCount;
+    }
     Write(path, text);
   }
 
@@ -181,31 +183,35 @@ void WriteLoose(CdnTree& tree, TreeWriter& writer, CdnStoredFile& file,
   if (file.written) writer.Write(file.path, bytes);
 }
 
-void WriteEncodedFiles(CdnTree& tree, TreeWriter& writer, const StorageContent& content,
-                       const CdnPlan& plan) {
-  const CdnLayout& layout = content.cdn;
-  for (uint32_t i = 0; i < layout.archives.size(); ++i) {
-    WriteArchive(tree, writer, content, plan.faults, i);
-  }
-  for (size_t i = 0; i < layout.placements.size(); ++i) {
-    CdnStoredFile file = PlacedAt(tree, layout.placements[i]);
-    if (!file.archive)
-      WriteLoose(tree, writer, file, layout.BytesOf(i, content.stored), plan.faults);
-    tree.files.push_back(std::move(file));
-  }
-  // Fillers go last: the patch files come in between.
-  auto fillers = std::stable_partition(tree.files.begin(), tree.files.end(),
-                                       [](const CdnStoredFile& f) { return !f.filler; });
-  std::vector<CdnStoredFile> patch;
+void WritePatchFiles(CdnTree& tree, TreeWriter& writer, const CdnPlan& plan) {
   for (const EncodedFile& encoded : plan.patchFiles) {
     CdnStoredFile file;
     file.ekey = encoded.ekey;
     file.size = static_cast<uint32_t>(encoded.encoded.size());
     file.folder = CdnFolder::kPatch;
     WriteLoose(tree, writer, file, encoded.encoded, plan.faults);
-    patch.push_back(std::move(file));
+    tree.files.push_back(std::move(file));
   }
-  tree.files.insert(fillers, patch.begin(), patch.end());
+}
+
+// The archives, then every file in the order of the layout's placements,
+// the patch files coming before the fillers.
+void WriteEncodedFiles(CdnTree& tree, TreeWriter& writer, const StorageContent& content,
+                       const CdnPlan& plan) {
+  const CdnLayout& layout = content.cdn;
+  for (uint32_t i = 0; i < layout.archives.size(); ++i) {
+    WriteArchive(tree, writer, content, plan.faults, i);
+  }
+  std::vector<CdnStoredFile> fillers;
+  for (size_t i = 0; i < layout.placements.size(); ++i) {
+    CdnStoredFile file = PlacedAt(tree, layout.placements[i]);
+    if (!file.archive) {
+      WriteLoose(tree, writer, file, layout.BytesOf(i, content.stored), plan.faults);
+    }
+    (file.filler ? fillers : tree.files).push_back(std::move(file));
+  }
+  WritePatchFiles(tree, writer, plan);
+  tree.files.insert(tree.files.end(), fillers.begin(), fillers.end());
 }
 
 void NameTables(CdnTree& tree, const fs::path& root, const CdnPlan& plan) {
