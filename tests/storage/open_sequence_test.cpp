@@ -394,15 +394,6 @@ TEST(OpenSequenceTest, FailuresOfTheBuildFilesReachTheCaller) {
   EXPECT_EQ(OpenedStorage(noIndex.root.string()).error(), kErrorFileNotFound);
 }
 
-TEST(OpenSequenceTest, OnlineStoragesAreNotSupportedYet) {
-  TempFolder temp;
-  testkit::WriteTextFile(temp.path() / "cache" / "versions",
-                         "Region!STRING:0|BuildConfig!HEX:16\n");
-  OpenedStorage storage((temp.path() / "cache").string());
-  EXPECT_EQ(storage.get(), nullptr);
-  EXPECT_EQ(storage.error(), kErrorNotSupported);
-}
-
 TEST(OpenSequenceTest, StorageLivesUntilItsLastReference) {
   TempFolder temp;
   InstallationPlan layout;

@@ -154,8 +154,10 @@ TEST(RemoteArchiveIndexTest, LoadReadsEveryArchiveAndTheFirstRecordWins) {
   storage.rootPath = cache.path().string();
   storage.archives = {MakeKey(900), MakeKey(901)};
   auto place = [&](size_t archive, const Image& image) {
-    std::filesystem::path path = CdnCachePath(storage.rootPath, kCdnData,
-                                              storage.archives[archive], ".index");
+    std::string internal =
+        CdnCachePath(storage.rootPath, kCdnData, storage.archives[archive], ".index");
+    std::replace(internal.begin(), internal.end(), '\\', '/');
+    std::filesystem::path path = internal;
     std::filesystem::create_directories(path.parent_path());
     WriteTextFile(path, std::string(image.begin(), image.end()));
   };
@@ -187,7 +189,7 @@ TEST(RemoteArchiveIndexTest, LoadReadsEveryArchiveAndTheFirstRecordWins) {
   storage.openArgs = nullptr;
   place(0, Image(30, 0xEE));  // no valid footer
   EXPECT_EQ(LoadArchiveIndexes(storage), kErrorBadFormat);
-  std::filesystem::remove(CdnCachePath(storage.rootPath, kCdnData, storage.archives[0], ".index"));
+  place(0, {});  // an empty file counts as missing
   EXPECT_EQ(LoadArchiveIndexes(storage), kErrorFileNotFound);
 }
 
