@@ -8,9 +8,12 @@
 #   make bench-import  time the tool importing a generated installation (~400 MiB)
 #   make bench-wow   time opening a WoW-scale storage (2,000,000 files) and its first
 #                    search with a list file; scripts/profile-wow-open.sh profiles it
+#   make bench-online  time opening an online storage of 500 archive indexes from a
+#                    loopback server that delays each answer by 20 ms, concurrent
+#                    against one at a time
 #   make torture     the tool on a few thousand damaged installations; TORTURE_SEED=N
 #                    replays a seed, TORTURE_BUILD=build-asan runs the ASan build
-.PHONY: all build demo test check-asan fuzz fuzz-long fuzz-build bench-read bench-import bench-wow \
+.PHONY: all build demo test check-asan fuzz fuzz-long fuzz-build bench-read bench-import bench-wow bench-online \
 	torture deps clean
 
 BUILD_DIR := build
@@ -56,6 +59,9 @@ bench-read: build
 
 bench-import: build
 	@$(BUILD_DIR)/import_bench $(BUILD_DIR)/kestrine $(BUILD_DIR)/bench-import
+
+bench-online: build
+	@$(BUILD_DIR)/online_open_bench
 
 bench-wow: build
 	@$(BUILD_DIR)/wow_open_bench $(BUILD_DIR)/bench-wow

@@ -215,6 +215,16 @@ uint32_t RenameFile(std::string_view fromInternalPath, std::string_view toIntern
   return ::rename(from.c_str(), to.c_str()) == 0 ? kErrorSuccess : ErrorFromErrno(errno);
 }
 
+uint32_t SyncFileSystem(std::string_view internalFolder) {
+  std::string path = ResolvePath(internalFolder);
+  int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return ErrorFromErrno(errno);
+  int result = ::syncfs(fd);
+  int syncError = errno;
+  ::close(fd);
+  return result == 0 ? kErrorSuccess : ErrorFromErrno(syncError);
+}
+
 uint32_t RemoveFile(std::string_view internalPath) {
   std::string path = ResolvePath(internalPath);
   if (::unlink(path.c_str()) == 0 || errno == ENOENT) return kErrorSuccess;

@@ -46,6 +46,9 @@ uint32_t MakeDirectory(std::string_view internalPath);
 // Renames a file, replacing a file of the new name at once (readers see the
 // old file or the new one, never a mix).
 uint32_t RenameFile(std::string_view fromInternalPath, std::string_view toInternalPath);
+// Puts everything written to the file system that holds the folder on the
+// disk: one flush for many files.
+uint32_t SyncFileSystem(std::string_view internalFolder);
 // Removes a file; a missing file is success.
 uint32_t RemoveFile(std::string_view internalPath);
 // Maps an errno value to the storage layer's error number.

@@ -51,6 +51,7 @@ class ArchiveIndexLoader {
   uint32_t Run() {
     Pump();
     batch_.Run();
+    CommitDownloads();
     if (result_) return *result_;
     return processed_ == items_.size() ? map().BuildHashMap() : kErrorFileNotFound;
   }
@@ -103,7 +104,7 @@ class ArchiveIndexLoader {
                                               item.path, remote)) {
       return Complete(item, error);
     }
-    item.download = std::make_unique<CdnDownload>(hosts_, remote, std::nullopt, item.path);
+    item.download = std::make_unique<CdnDownload>(hosts_, remote, std::nullopt, item.path, true);
     if (!item.download->HasHost()) return Complete(item, kErrorFileNotFound);
     if (uint32_t error = item.download->Prepare()) return Complete(item, error);
     Request(index);
@@ -131,8 +132,11 @@ class ArchiveIndexLoader {
     while (!result_ && processed_ < items_.size() && items_[processed_].done) {
       Item& item = items_[processed_];
       uint32_t error = item.error;
-      if (error == kErrorSuccess) error = ParseIndex(item.path, static_cast<uint32_t>(processed_));
-      item.download.reset();
+      if (error == kErrorSuccess) {
+        const bool downloaded = item.download && item.download->ready();
+        error = ParseIndex(downloaded ? item.download->readyPath() : item.path,
+                           static_cast<uint32_t>(processed_));
+      }
       if (error != kErrorSuccess) {
         Finish(error);
         return advanced;
@@ -148,6 +152,20 @@ class ArchiveIndexLoader {
     std::vector<uint8_t> bytes;
     if (uint32_t error = ReadIndexFile(path, bytes)) return error;
     return ParseRemoteArchiveIndex(bytes, archiveNumber, map(), &storage_);
+  }
+
+  // The downloads wait complete under temporary names: one flush of the
+  // file system puts them all on the disk, then each takes its name. Those
+  // of a failed open are kept too; the next open need not fetch them again.
+  void CommitDownloads() {
+    std::vector<CdnDownload*> ready;
+    for (Item& item : items_) {
+      if (item.download && item.download->ready()) ready.push_back(item.download.get());
+    }
+    if (ready.empty()) return;
+    const std::string& base = storage_.dataPath.empty() ? storage_.rootPath : storage_.dataPath;
+    if (platform::SyncFileSystem(base) != kErrorSuccess) return;
+    for (CdnDownload* download : ready) (void)download->CommitSynced();
   }
 
   void Finish(uint32_t error) {

@@ -49,11 +49,12 @@ class CdnDownload::FileSink final : public BodySink {
 };
 
 CdnDownload::CdnDownload(std::vector<std::string> hosts, std::string remotePath,
-                         std::optional<ByteRange> range, std::string localPath)
+                         std::optional<ByteRange> range, std::string localPath, bool deferred)
     : hosts_(std::move(hosts)),
       remotePath_(std::move(remotePath)),
       range_(range),
-      localPath_(std::move(localPath)) {}
+      localPath_(std::move(localPath)),
+      deferred_(deferred) {}
 
 CdnDownload::~CdnDownload() { Discard(); }
 
@@ -79,7 +80,7 @@ BodySink& CdnDownload::sink() { return *sink_; }
 
 std::optional<uint32_t> CdnDownload::Finish(uint32_t error) {
   if (error == kErrorSuccess) {
-    uint32_t committed = Commit();
+    uint32_t committed = deferred_ ? Complete(false) : Commit();
     // A host that delivered nothing usable is passed over like one that
     // failed; the cache itself failing ends the download.
     if (committed != kErrorBadFormat) return committed;
@@ -100,18 +101,30 @@ uint32_t CdnDownload::Run() {
   }
 }
 
-uint32_t CdnDownload::Commit() {
+uint32_t CdnDownload::Complete(bool sync) {
   uint64_t size = sink_->size();
   if (size == 0 || size > kMaxCdnFileSize) return kErrorBadFormat;
   if (range_ && size != range_->length) return kErrorBadFormat;
-  if (file_.Sync() != kErrorSuccess) return kErrorDiskFull;
+  if (sync && file_.Sync() != kErrorSuccess) return kErrorDiskFull;
   file_.Close();
+  ready_ = true;
+  return kErrorSuccess;
+}
+
+uint32_t CdnDownload::Commit() {
+  if (uint32_t error = Complete(true)) return error;
+  return CommitSynced();
+}
+
+uint32_t CdnDownload::CommitSynced() {
+  if (!ready_) return kErrorFileNotFound;
   if (platform::RenameFile(tempPath_, localPath_) != kErrorSuccess) return kErrorDiskFull;
   tempPath_.clear();
   return kErrorSuccess;
 }
 
 void CdnDownload::Discard() {
+  ready_ = false;
   sink_.reset();
   file_.Close();
   if (!tempPath_.empty()) (void)platform::RemoveFile(tempPath_);

@@ -22,8 +22,13 @@ class CdnDownload {
   // `hosts`: "host[:port]" or "http://host[:port]" each; `remotePath`: the
   // path below a host ("tpr/x/data/ab/cd/<key>"); `localPath`: the final
   // cache path, whose folder exists.
+  //
+  // A deferred download stops short of its rename: once complete it waits
+  // under its temporary name (readyPath) until CommitSynced, so that a
+  // caller of many downloads can put them all on the disk with one flush of
+  // the file system instead of one flush each.
   CdnDownload(std::vector<std::string> hosts, std::string remotePath,
-              std::optional<ByteRange> range, std::string localPath);
+              std::optional<ByteRange> range, std::string localPath, bool deferred = false);
   ~CdnDownload();
   CdnDownload(const CdnDownload&) = delete;
   CdnDownload& operator=(const CdnDownload&) = delete;
@@ -42,9 +47,20 @@ class CdnDownload {
   // Runs the whole download on the calling thread.
   [[nodiscard]] uint32_t Run();
 
+  // A deferred download that completed: where its bytes are until
+  // CommitSynced renames them into place.
+  bool ready() const { return ready_; }
+  const std::string& readyPath() const { return tempPath_; }
+  // Renames a ready download into place once the caller flushed the file
+  // system that holds it.
+  [[nodiscard]] uint32_t CommitSynced();
+
  private:
   class FileSink;
 
+  // Checks what arrived, puts it on the disk when `sync`, and closes the
+  // temporary file: 0, 11 for a size that cannot be the file, 112.
+  uint32_t Complete(bool sync);
   uint32_t Commit();
   void Discard();
 
@@ -54,6 +70,8 @@ class CdnDownload {
   std::string localPath_;
   std::string tempPath_;
   size_t host_ = 0;
+  bool deferred_ = false;
+  bool ready_ = false;
   platform::File file_;
   std::unique_ptr<FileSink> sink_;  // writes into file_
 };
