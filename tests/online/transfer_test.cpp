@@ -155,6 +155,7 @@ TEST_F(OnlineHttpTest, UnknownHostFailsWith11001) {
 TEST_F(OnlineHttpTest, UrlWithoutHostFailsWith87) {
   EXPECT_EQ(Fetch("http:///x").error, kErrorInvalidParameter);
   EXPECT_EQ(Fetch("ftp://host/x").error, kErrorInvalidParameter);
+  EXPECT_EQ(Fetch("http://127.0.0.1:port/x").error, kErrorInvalidParameter);
 }
 
 TEST_F(OnlineHttpTest, SilentOrStalledServerEndsWith5035WithinTheStallTime) {
