@@ -162,6 +162,8 @@ bool HttpTransfer::TakeHeaderLine(std::string_view line) {
     headerBlock_.clear();
     judged_ = false;
   }
+  // Trailer fields behind a chunked body change nothing.
+  if (judged_) return true;
   if (headerBlock_.size() + line.size() > kMaxHeaderBlock) {
     error_ = kErrorBadFormat;
     return false;

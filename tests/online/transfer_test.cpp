@@ -109,7 +109,10 @@ TEST_F(OnlineHttpTest, BodyReadToTheCloseLosesItsFinalCrLf) {
 }
 
 TEST_F(OnlineHttpTest, ChunkedBodiesAndRedirectsAreTakenAsTheyCome) {
-  EXPECT_EQ(Fetch(Url("/chunked/two%20chunks")).body, "two%20chunks");
+  RecordingSink chunked;
+  ASSERT_EQ(PerformRequest({Url("/chunked/two%20chunks"), std::nullopt}, chunked), 0u);
+  EXPECT_EQ(chunked.body, "two%20chunks");
+  EXPECT_EQ(chunked.starts, 1);
   const test::Fetched redirected = Fetch(Url("/redirect/redirect/ok/there"));
   EXPECT_EQ(redirected.error, 0u);
   EXPECT_EQ(redirected.body, "there");
