@@ -4,6 +4,7 @@
 #include <new>
 
 #include "kestrine.h"
+#include "online/remote_name.h"
 
 namespace kestrine {
 
@@ -64,6 +65,13 @@ HttpTransfer::~HttpTransfer() {
 
 uint32_t HttpTransfer::Create(const TransferRequest& request, BodySink& sink,
                               std::unique_ptr<HttpTransfer>& out) {
+  // libcurl would look up an empty host name; a URL without one is refused.
+  // The rest of the URL (ports, IPv6 literals in brackets) is libcurl's.
+  std::string_view rest;
+  if (SchemeOf(request.url, rest).empty() || rest.empty() || rest.front() == '/' ||
+      rest.front() == ':') {
+    return kErrorInvalidParameter;
+  }
   EnsureCurlStarted();
   std::unique_ptr<HttpTransfer> transfer(new HttpTransfer(request, sink));
   if (uint32_t error = transfer->Configure()) return error;
@@ -154,6 +162,8 @@ bool HttpTransfer::TakeHeaderLine(std::string_view line) {
     headerBlock_.clear();
     judged_ = false;
   }
+  // Trailer fields behind a chunked body change nothing.
+  if (judged_) return true;
   if (headerBlock_.size() + line.size() > kMaxHeaderBlock) {
     error_ = kErrorBadFormat;
     return false;

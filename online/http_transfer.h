@@ -28,7 +28,7 @@ namespace kestrine {
 
 class HttpTransfer {
  public:
-  // Builds the easy handle for `request`. Returns 0 or 8.
+  // Builds the easy handle for `request`. Returns 0, 87 (no host) or 8.
   [[nodiscard]] static uint32_t Create(const TransferRequest& request, BodySink& sink,
                                        std::unique_ptr<HttpTransfer>& out);
   ~HttpTransfer();

@@ -20,9 +20,14 @@ class NetworkProvider final : public BaseProvider {
   NetworkProvider(bool ribbit, bool zeroFill) : BaseProvider(zeroFill), ribbit_(ribbit) {}
 
   uint32_t Open(std::string_view path, bool /*writable*/) override {
+    // The Ribbit client reads host and port itself; libcurl takes any
+    // other form of URL, IPv6 literals included.
     RemoteName name;
-    if (uint32_t error = SplitRemoteName(path, ribbit_ ? kRibbitPort : kHttpPort, name))
-      return error;
+    if (ribbit_) {
+      if (uint32_t error = SplitRemoteName(path, kRibbitPort, name)) return error;
+    } else if (path.empty() || path.front() == '/' || path.front() == ':') {
+      return kErrorInvalidParameter;
+    }
     url_ = std::string(ribbit_ ? "ribbit://" : "http://") + std::string(path);
     return kErrorSuccess;
   }

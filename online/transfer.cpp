@@ -25,10 +25,7 @@ TimeoutSetting& Timeouts() {
   return setting;
 }
 
-uint32_t PerformHttpRequest(const TransferRequest& request, std::string_view rest, BodySink& sink) {
-  // libcurl would look up an empty host name; a URL without one is refused.
-  RemoteName name;
-  if (uint32_t error = SplitRemoteName(rest, kHttpPort, name)) return error;
+uint32_t PerformHttpRequest(const TransferRequest& request, BodySink& sink) {
   std::unique_ptr<HttpTransfer> transfer;
   if (uint32_t error = HttpTransfer::Create(request, sink, transfer)) return error;
   return transfer->Finish(curl_easy_perform(transfer->handle()));
@@ -78,7 +75,7 @@ uint32_t PerformRequest(const TransferRequest& request, BodySink& sink) {
     std::string_view rest;
     switch (KindOf(request, rest)) {
       case TransportKind::kHttp:
-        return PerformHttpRequest(request, rest, sink);
+        return PerformHttpRequest(request, sink);
       case TransportKind::kRibbit:
         return PerformRibbitRequest(rest, sink);
       case TransportKind::kUnknown:

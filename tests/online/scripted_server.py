@@ -22,7 +22,7 @@ HTTP paths (answers with a Content-Length keep the connection open):
     /reset-mid            200, Content-Length: 100, 10 bytes, reset
     /silent               accepts the request and never answers
     /stall-mid            200, Content-Length: 100, 10 bytes, then silence
-    /chunked/TEXT         200, TEXT in two chunks
+    /chunked/TEXT         200, TEXT in two chunks and a trailer field
     /chunked-empty        200, chunked, no data
     /file/SIZE            SIZE bytes (byte i is i % 251), honouring a Range
     /ignore-range/SIZE    the same file, always whole with 200
@@ -205,8 +205,8 @@ class Handler(socketserver.BaseRequestHandler):
             return False
         elif kind == "chunked":
             half = len(arg) // 2
-            body = chunk(arg[:half]) + chunk(arg[half:]) + b"0" + CRLF + CRLF
-            self.send(header(200, ["Transfer-Encoding: chunked"]) + body)
+            body = chunk(arg[:half]) + chunk(arg[half:]) + b"0" + CRLF + b"X-Trailer: 1" + CRLF + CRLF
+            self.send(header(200, ["Transfer-Encoding: chunked", "Trailer: X-Trailer"]) + body)
         elif kind == "chunked-empty":
             self.send(header(200, ["Transfer-Encoding: chunked"]) + b"0" + CRLF + CRLF)
         elif kind in ("file", "ignore-range", "bad-range"):

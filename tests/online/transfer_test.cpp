@@ -109,7 +109,10 @@ TEST_F(OnlineHttpTest, BodyReadToTheCloseLosesItsFinalCrLf) {
 }
 
 TEST_F(OnlineHttpTest, ChunkedBodiesAndRedirectsAreTakenAsTheyCome) {
-  EXPECT_EQ(Fetch(Url("/chunked/two%20chunks")).body, "two%20chunks");
+  RecordingSink chunked;
+  ASSERT_EQ(PerformRequest({Url("/chunked/two%20chunks"), std::nullopt}, chunked), 0u);
+  EXPECT_EQ(chunked.body, "two%20chunks");
+  EXPECT_EQ(chunked.starts, 1);
   const test::Fetched redirected = Fetch(Url("/redirect/redirect/ok/there"));
   EXPECT_EQ(redirected.error, 0u);
   EXPECT_EQ(redirected.body, "there");
@@ -155,6 +158,7 @@ TEST_F(OnlineHttpTest, UnknownHostFailsWith11001) {
 TEST_F(OnlineHttpTest, UrlWithoutHostFailsWith87) {
   EXPECT_EQ(Fetch("http:///x").error, kErrorInvalidParameter);
   EXPECT_EQ(Fetch("ftp://host/x").error, kErrorInvalidParameter);
+  EXPECT_EQ(Fetch("http://127.0.0.1:port/x").error, kErrorInvalidParameter);
 }
 
 TEST_F(OnlineHttpTest, SilentOrStalledServerEndsWith5035WithinTheStallTime) {
