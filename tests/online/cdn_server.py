@@ -22,29 +22,17 @@ folder or a path that leaves the root is 404.
                the connection closes (repeatable)
 """
 
-import argparse
 import http.server
 import os
 import re
 import socket
-import sys
-import threading
 import time
 import urllib.parse
 
+import loopback
+
 CHUNK = 64 * 1024
 RANGE = re.compile(r"^bytes=(\d*)-(\d*)$")
-
-
-class RequestLog:
-    def __init__(self, path):
-        self._file = open(path, "a", encoding="utf-8")
-        self._lock = threading.Lock()
-
-    def write(self, line):
-        with self._lock:
-            self._file.write(line + "\n")
-            self._file.flush()
 
 
 def parse_range(header, size):
@@ -160,9 +148,7 @@ class Server(http.server.ThreadingHTTPServer):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--log", required=True)
+    parser = loopback.arguments(__doc__.splitlines()[0])
     parser.add_argument("--root", required=True)
     parser.add_argument("--delay-ms", type=int, default=0)
     parser.add_argument("--cut", action="append", default=[])
@@ -170,14 +156,10 @@ def main():
 
     server = Server(("127.0.0.1", args.port), Handler)
     server.root = os.path.realpath(args.root)
-    server.request_log = RequestLog(args.log)
+    server.request_log = loopback.RequestLog(args.log)
     server.delay_ms = args.delay_ms
     server.cut_suffixes = args.cut
-    print("PORT %d" % server.server_address[1], flush=True)
-    try:
-        server.serve_forever()
-    except KeyboardInterrupt:
-        pass
+    loopback.serve(server)
 
 
 if __name__ == "__main__":

@@ -13,12 +13,12 @@ or a connection closed before CR LF: the connection closes without an answer.
 --delay-ms N   every answer waits N milliseconds before it is sent
 """
 
-import argparse
 import os
 import socket
 import socketserver
-import threading
 import time
+
+import loopback
 
 MAX_LINE = 4096
 
@@ -70,9 +70,7 @@ class Server(socketserver.ThreadingTCPServer):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--log", required=True)
+    parser = loopback.arguments(__doc__.splitlines()[0])
     parser.add_argument("--root", required=True)
     parser.add_argument("--delay-ms", type=int, default=0)
     args = parser.parse_args()
@@ -80,20 +78,8 @@ def main():
     server = Server(("127.0.0.1", args.port), Handler)
     server.root = os.path.realpath(args.root)
     server.delay_ms = args.delay_ms
-    log = open(args.log, "a", encoding="utf-8")
-    lock = threading.Lock()
-
-    def write_log(line):
-        with lock:
-            log.write(line + "\n")
-            log.flush()
-
-    server.write_log = write_log
-    print("PORT %d" % server.server_address[1], flush=True)
-    try:
-        server.serve_forever()
-    except KeyboardInterrupt:
-        pass
+    server.write_log = loopback.RequestLog(args.log).write
+    loopback.serve(server)
 
 
 if __name__ == "__main__":

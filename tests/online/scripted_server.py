@@ -37,14 +37,14 @@ Ribbit lines:
     reset                 connection reset before any byte
     silent                never answers
 """
-import argparse
 import os
 import socket
 import socketserver
 import struct
-import sys
 import threading
 import time
+
+import loopback
 
 CRLF = b"\r\n"
 SILENCE_SECONDS = 60
@@ -257,20 +257,13 @@ class Server(socketserver.ThreadingTCPServer):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--log", required=True)
+    parser = loopback.arguments(__doc__.splitlines()[0])
     parser.add_argument("--answers", default=".")
     args = parser.parse_args()
     State.log_path = args.log
     State.answers = args.answers
     server = Server(("127.0.0.1", args.port), Handler)
-    sys.stdout.write("PORT %d\n" % server.server_address[1])
-    sys.stdout.flush()
-    try:
-        server.serve_forever()
-    except KeyboardInterrupt:
-        pass
+    loopback.serve(server)
 
 
 if __name__ == "__main__":
