@@ -1,7 +1,7 @@
 #include "roots/diablo_packages.h"
 
 #include "common/byte_reader.h"
-#include "storage/key_tables.h"
+#include "common/key_hash_map.h"
 #include "storage/text_table.h"
 
 namespace kestrine {

@@ -5,8 +5,8 @@
 
 #include "common/byte_reader.h"
 #include "common/errors.h"
+#include "common/key_hash_map.h"
 #include "common/md5.h"
-#include "storage/key_tables.h"
 #include "storage/manifest_file.h"
 #include "storage/text_table.h"
 

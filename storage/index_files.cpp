@@ -68,7 +68,6 @@
 #include "common/path_builder.h"
 #include "common/platform.h"
 #include "encoded/stream.h"
-#include "storage/key_tables.h"
 #include "storage/storage.h"
 
 namespace kestrine {
@@ -250,42 +249,19 @@ uint32_t ScanArchiveFolder(TCascStorage& storage) {
 }  // namespace
 
 bool IndexMap::Create(uint64_t totalFileBytes) {
-  count_ = 0;
-  try {
-    buckets_.assign(HashBucketCount(totalFileBytes / kIndexEntrySize), Bucket{});
-  } catch (const std::bad_alloc&) {
-    buckets_.clear();
-    return false;
-  }
-  return true;
-}
-
-size_t IndexMap::Probe(const uint8_t* key) const {
-  const size_t mask = buckets_.size() - 1;
-  for (size_t bucket = KeyBucket(key, buckets_.size());; bucket = (bucket + 1) & mask) {
-    const Bucket& slot = buckets_[bucket];
-    if (!slot.used || std::equal(key, key + kIndexKeySize, slot.entry.begin())) return bucket;
-  }
+  return map_.Create(static_cast<size_t>(totalFileBytes / kIndexEntrySize));
 }
 
 bool IndexMap::Insert(const uint8_t* entry) {
-  if (count_ + 1 >= buckets_.size()) return false;
-  Bucket& slot = buckets_[Probe(entry)];
-  if (slot.used) return false;
-  std::copy_n(entry, kIndexEntrySize, slot.entry.begin());
-  slot.used = 1;
-  ++count_;
-  return true;
-}
-
-void IndexMap::PrefetchBucket(const uint8_t* ekey) const {
-  if (!buckets_.empty()) __builtin_prefetch(&buckets_[KeyBucket(ekey, buckets_.size())]);
+  Entries::Bucket bucket;
+  std::copy_n(entry, kIndexEntrySize, bucket.entry.begin());
+  bucket.used = 1;
+  return map_.Insert(entry, bucket);
 }
 
 const uint8_t* IndexMap::Find(const uint8_t* ekey) const {
-  if (buckets_.empty()) return nullptr;
-  const Bucket& slot = buckets_[Probe(ekey)];
-  return slot.used ? slot.entry.data() : nullptr;
+  const Entries::Bucket* found = map_.Find(ekey);
+  return found != nullptr ? found->entry.data() : nullptr;
 }
 
 bool LocalIndex::MatchName(std::string_view name, IndexNameFormat format, uint32_t* bucket,

@@ -6,6 +6,7 @@
 // first nine EKey bytes; both are released at the end of the open.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +15,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/key_hash_map.h"
 
 namespace kestrine {
 
@@ -39,12 +42,10 @@ enum class IndexNameFormat : uint8_t {
   kDataI,   // "data.i%x%x": bucket, version (one digit each)
 };
 
-// Open addressing with linear probing over copies of the 18-byte index
-// entries, keyed by their first nine bytes. The entries sit in the buckets
-// themselves: the open looks up millions of EKeys in random order, and a
-// look-up that had to follow a pointer into the file buffers would miss the
-// cache twice. Never full: an insertion that would leave no bucket empty is
-// dropped.
+// A KeyHashMap over copies of the 18-byte index entries, keyed by their
+// first nine bytes. The entries sit in the buckets themselves: the open looks
+// up millions of EKeys in random order, and a look-up that had to follow a
+// pointer into the file buffers would miss the cache twice.
 class IndexMap {
  public:
   // Bucket count: HashBucketCount(totalFileBytes / 18). False when the
@@ -56,20 +57,23 @@ class IndexMap {
   const uint8_t* Find(const uint8_t* ekey) const;
   // A hint for loops over millions of keys: fetches the key's first bucket
   // ahead of the Find.
-  void PrefetchBucket(const uint8_t* ekey) const;
-  size_t size() const { return count_; }
-  size_t bucketCount() const { return buckets_.size(); }
+  void PrefetchBucket(const uint8_t* ekey) const { map_.PrefetchBucket(ekey); }
+  size_t size() const { return map_.size(); }
+  size_t bucketCount() const { return map_.bucketCount(); }
 
  private:
-  struct Bucket {
-    std::array<uint8_t, kIndexEntrySize> entry{};
-    uint8_t used = 0;
+  struct Entries {
+    struct Bucket {
+      std::array<uint8_t, kIndexEntrySize> entry;
+      uint8_t used;
+    };
+    static bool IsEmpty(const Bucket& bucket) { return bucket.used == 0; }
+    bool Holds(const Bucket& bucket, const uint8_t* key) const {
+      return std::equal(key, key + kIndexKeySize, bucket.entry.begin());
+    }
   };
 
-  size_t Probe(const uint8_t* key) const;
-
-  std::vector<Bucket> buckets_;
-  size_t count_ = 0;
+  KeyHashMap<Entries> map_;
 };
 
 // The index files of one storage and their map; lives only during the open.

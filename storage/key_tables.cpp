@@ -17,7 +17,6 @@ constexpr uint32_t kEncodingEntrySize = 38;
 constexpr uint32_t kDownloadEntrySize = 22;
 constexpr size_t kSpareEntries = 64;
 constexpr size_t kDefaultCapacity = 1'000'000;
-constexpr size_t kMinimumBuckets = 256;
 
 // The tables take their memory zero-filled from calloc, so that pages of a
 // generously sized table that are never used are never touched either.
@@ -29,60 +28,21 @@ std::unique_ptr<T[], RawAllocationDeleter> AllocateZeroedArray(size_t count) {
 
 }  // namespace
 
-size_t HashBucketCount(size_t count) {
-  const size_t wanted = count / 3 > SIZE_MAX / 4 ? SIZE_MAX : count * 4 / 3;
-  size_t buckets = kMinimumBuckets;
-  while (buckets < wanted && buckets <= SIZE_MAX / 2) buckets *= 2;
-  return buckets;
-}
-
 bool EntryKeyMap::Create(size_t minimumCapacity, ContentEntry* entries, size_t count,
                          size_t keyOffsetInEntry, size_t keyLength) {
-  entries_ = entries;
   entryCount_ = std::min<size_t>(count, UINT32_MAX - 1);
-  keyOffset_ = keyOffsetInEntry;
-  keyLength_ = keyLength;
-  count_ = 0;
-  bucketCount_ = HashBucketCount(minimumCapacity);
-  buckets_ = AllocateZeroedArray<Bucket>(bucketCount_);
-  if (!buckets_) bucketCount_ = 0;
-  return buckets_ != nullptr;
-}
-
-const uint8_t* EntryKeyMap::KeyOf(const ContentEntry* entry) const {
-  return reinterpret_cast<const uint8_t*>(entry) + keyOffset_;
-}
-
-size_t EntryKeyMap::Probe(const uint8_t* key) const {
-  const size_t mask = bucketCount_ - 1;
-  const uint32_t tag = KeyTag(key);
-  size_t bucket = KeyBucket(key, bucketCount_);
-  // Never endless: insertions always leave at least one bucket empty.
-  for (;; bucket = (bucket + 1) & mask) {
-    const Bucket& slot = buckets_[bucket];
-    if (slot.entry == 0) return bucket;
-    if (slot.tag == tag && std::memcmp(KeyOf(&entries_[slot.entry - 1]), key, keyLength_) == 0) {
-      return bucket;
-    }
-  }
+  return map_.Create(minimumCapacity, EntryKeys{entries, keyOffsetInEntry, keyLength});
 }
 
 bool EntryKeyMap::Insert(ContentEntry* entry) {
-  if (count_ + 1 >= bucketCount_ || entry < entries_ || entry >= entries_ + entryCount_) {
-    return false;
-  }
-  const uint8_t* key = KeyOf(entry);
-  const size_t bucket = Probe(key);
-  if (buckets_[bucket].entry != 0) return false;
-  buckets_[bucket] = {static_cast<uint32_t>(entry - entries_ + 1), KeyTag(key)};
-  ++count_;
-  return true;
+  if (entry < entries() || entry >= entries() + entryCount_) return false;
+  const uint8_t* key = map_.layout().KeyOf(entry);
+  return map_.Insert(key, {static_cast<uint32_t>(entry - entries() + 1), KeyTag(key)});
 }
 
 ContentEntry* EntryKeyMap::Find(const uint8_t* key) const {
-  if (bucketCount_ == 0) return nullptr;
-  const uint32_t found = buckets_[Probe(key)].entry;
-  return found != 0 ? &entries_[found - 1] : nullptr;
+  const auto* found = map_.Find(key);
+  return found != nullptr ? &entries()[found->entry - 1] : nullptr;
 }
 
 size_t ContentTables::CapacityFor(uint32_t encodingContentSize, uint32_t downloadContentSize) {

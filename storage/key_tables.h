@@ -2,45 +2,22 @@
 // move, so the file tree and open files point at them) and two hash maps,
 // by CKey and by EKey.
 //
-// Both maps use open addressing with linear probing over a power-of-two
-// bucket count; the bucket is chosen by the first key bytes (KeyBucket:
-// MD5-based keys are uniform already). A bucket holds the entry's position
-// in the array and the next four key bytes, so that probing past other keys
-// reads no entry: at millions of entries every entry read is a cache miss.
-// An insertion is made only while count + 1 is below the bucket count and no
-// entry with an equal key is present: the first entry for a key stays.
+// Both maps are KeyHashMaps whose buckets hold the entry's position in the
+// array and the tag bytes of its key, so that probing past other keys reads
+// no entry: at millions of entries every entry read is a cache miss.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <span>
 
+#include "common/key_hash_map.h"
 #include "common/raw_allocation.h"
 #include "storage/content_entry.h"
 
 namespace kestrine {
-
-// Bucket count for `count` items: 256, doubled while below count * 4 / 3.
-size_t HashBucketCount(size_t count);
-
-// The bucket of a key among `bucketCount` (a power of two): its first four
-// bytes read big-endian, scaled to the count. Keys that arrive sorted, as
-// the ENCODING manifest's CKeys and each index file's EKeys do, then fill
-// the buckets front to back instead of all over the table.
-inline size_t KeyBucket(const uint8_t* key, size_t bucketCount) {
-  const uint64_t top = uint64_t{key[0]} << 56 | uint64_t{key[1]} << 48 | uint64_t{key[2]} << 40 |
-                       uint64_t{key[3]} << 32;
-  return static_cast<size_t>(top >> (64 - std::countr_zero(bucketCount)));
-}
-
-// Key bytes 4..7, kept in a bucket beside its entry: most keys met while
-// probing differ there, so their entries need not be read.
-inline uint32_t KeyTag(const uint8_t* key) {
-  return uint32_t{key[4]} | uint32_t{key[5]} << 8 | uint32_t{key[6]} << 16 | uint32_t{key[7]} << 24;
-}
 
 // Open-addressing map from a key inside each entry to the entry.
 class EntryKeyMap {
@@ -57,35 +34,41 @@ class EntryKeyMap {
   ContentEntry* Find(const uint8_t* key) const;
   // Hints for loops over millions of keys: fetch the key's first bucket,
   // and (once that is in) the entry it holds, ahead of the Find or Insert.
-  void PrefetchBucket(const uint8_t* key) const {
-    if (bucketCount_ != 0) __builtin_prefetch(&buckets_[KeyBucket(key, bucketCount_)]);
-  }
+  void PrefetchBucket(const uint8_t* key) const { map_.PrefetchBucket(key); }
   void PrefetchEntry(const uint8_t* key) const {
-    if (bucketCount_ == 0) return;
-    const uint32_t entry = buckets_[KeyBucket(key, bucketCount_)].entry;
-    if (entry != 0) __builtin_prefetch(&entries_[entry - 1]);
+    const auto* first = map_.FirstBucket(key);
+    if (first != nullptr && first->entry != 0) __builtin_prefetch(&entries()[first->entry - 1]);
   }
-  size_t size() const { return count_; }
-  size_t bucketCount() const { return bucketCount_; }
-  size_t keyLength() const { return keyLength_; }
+  size_t size() const { return map_.size(); }
+  size_t bucketCount() const { return map_.bucketCount(); }
+  size_t keyLength() const { return map_.layout().keyLength; }
 
  private:
-  struct Bucket {
-    uint32_t entry;  // position in the array + 1; 0 when empty
-    uint32_t tag;    // key bytes 4..7
+  // Buckets of the entry's position in the array + 1 (0 when empty) and the
+  // key's tag.
+  struct EntryKeys {
+    struct Bucket {
+      uint32_t entry;
+      uint32_t tag;
+    };
+    static bool IsEmpty(const Bucket& bucket) { return bucket.entry == 0; }
+    bool Holds(const Bucket& bucket, const uint8_t* key) const {
+      return bucket.tag == KeyTag(key) &&
+             std::memcmp(KeyOf(&entries[bucket.entry - 1]), key, keyLength) == 0;
+    }
+    const uint8_t* KeyOf(const ContentEntry* entry) const {
+      return reinterpret_cast<const uint8_t*>(entry) + keyOffset;
+    }
+
+    ContentEntry* entries = nullptr;
+    size_t keyOffset = 0;
+    size_t keyLength = 16;
   };
 
-  const uint8_t* KeyOf(const ContentEntry* entry) const;
-  // The bucket holding `key`, or the empty bucket where it would go.
-  size_t Probe(const uint8_t* key) const;
+  ContentEntry* entries() const { return map_.layout().entries; }
 
-  std::unique_ptr<Bucket[], RawAllocationDeleter> buckets_;
-  ContentEntry* entries_ = nullptr;
+  KeyHashMap<EntryKeys> map_;
   size_t entryCount_ = 0;
-  size_t bucketCount_ = 0;
-  size_t count_ = 0;
-  size_t keyOffset_ = 0;
-  size_t keyLength_ = 16;
 };
 
 class ContentTables {

@@ -7,9 +7,9 @@
 #include "common/platform.h"
 #include "encoded/decryption_keys.h"
 #include "encoded/stream.h"
-#include "roots/load_root.h"
 #include "online/online_open.h"
 #include "online/transfer.h"
+#include "roots/load_root.h"
 #include "storage/build_info.h"
 #include "storage/config_entries.h"
 #include "storage/config_files.h"
@@ -226,7 +226,10 @@ uint32_t LoadStorage(TCascStorage& storage, StorageOpenArgs& args, const BuildFi
   CopyArguments(storage, args);
   storage.requestedLocaleMask = args.size >= kLocaleMaskEnd ? args.localeMask : 0;
   storage.kind = buildFile.kind;
-  storage.features |= (initialFeatures & 0x2700) | (ArgsFlags(args) & STF_VERSIONS_FLAG) |
+  // Of the features found before the open: the data folder's layout and online access.
+  constexpr uint32_t kKeptFeatures =
+      STF_DATA_DIRS | STF_HEX_DATA_DIR | STF_ONLINE | STF_ONLINE_FALLBACK;
+  storage.features |= (initialFeatures & kKeptFeatures) | (ArgsFlags(args) & STF_VERSIONS_FLAG) |
                       (buildFile.kind == BUILD_VERSIONS ? STF_ONLINE : 0);
   storage.buildFile = buildFile.path;
 

@@ -32,7 +32,6 @@
 #include "common/byte_reader.h"
 #include "common/md5.h"
 #include "kestrine.h"
-#include "storage/key_tables.h"
 #include "storage/storage.h"
 
 namespace kestrine {
@@ -109,10 +108,6 @@ uint32_t ParseBlock(ByteReader block, const Footer& footer, uint32_t archiveNumb
   return kErrorSuccess;
 }
 
-uint32_t HashOfKey(const uint8_t* key) {
-  return uint32_t{key[0]} | uint32_t{key[1]} << 8 | uint32_t{key[2]} << 16 | uint32_t{key[3]} << 24;
-}
-
 }  // namespace
 
 uint32_t RemoteArchiveMap::Append(const RemoteArchiveRecord& record) {
@@ -127,34 +122,17 @@ uint32_t RemoteArchiveMap::Append(const RemoteArchiveRecord& record) {
   return kErrorSuccess;
 }
 
-size_t RemoteArchiveMap::Probe(const uint8_t* key) const {
-  const size_t mask = buckets_.size() - 1;
-  size_t bucket = HashOfKey(key) & mask;
-  while (buckets_[bucket] != 0 &&
-         !std::equal(key, key + 16, records_[buckets_[bucket] - 1].key.begin())) {
-    bucket = (bucket + 1) & mask;
-  }
-  return bucket;
-}
-
 uint32_t RemoteArchiveMap::BuildHashMap() {
-  try {
-    buckets_.assign(HashBucketCount(records_.size()), 0);
-  } catch (const std::bad_alloc&) {
-    buckets_.clear();
-    return kErrorNotEnoughMemory;
-  }
+  if (!map_.Create(records_.size(), Records{&records_})) return kErrorNotEnoughMemory;
   for (size_t i = 0; i < records_.size(); ++i) {
-    const size_t bucket = Probe(records_[i].key.data());
-    if (buckets_[bucket] == 0) buckets_[bucket] = static_cast<uint32_t>(i + 1);
+    map_.Insert(records_[i].key.data(), static_cast<uint32_t>(i + 1));
   }
   return kErrorSuccess;
 }
 
 const RemoteArchiveRecord* RemoteArchiveMap::Find(const uint8_t* key) const {
-  if (buckets_.empty()) return nullptr;
-  const uint32_t slot = buckets_[Probe(key)];
-  return slot != 0 ? &records_[slot - 1] : nullptr;
+  const uint32_t* found = map_.Find(key);
+  return found != nullptr ? &records_[*found - 1] : nullptr;
 }
 
 uint32_t ParseRemoteArchiveIndex(std::span<const uint8_t> file, uint32_t archiveNumber,

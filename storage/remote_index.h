@@ -3,12 +3,14 @@
 // local index they stay for the life of the storage.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
 #include "common/hex_key.h"
+#include "common/key_hash_map.h"
 
 namespace kestrine {
 
@@ -20,10 +22,14 @@ struct RemoteArchiveRecord {
   uint32_t encodedSize = 0;
 };
 
-// The records of every archive index, and a hash map over their full keys
+// The records of every archive index, and a KeyHashMap over their full keys
 // (built once after the last archive; the first record of a key wins).
 class RemoteArchiveMap {
  public:
+  RemoteArchiveMap() = default;
+  RemoteArchiveMap(const RemoteArchiveMap&) = delete;  // the map refers to records_
+  RemoteArchiveMap& operator=(const RemoteArchiveMap&) = delete;
+
   // Appends one record: room for 65,536 at first, doubling. 0 or 8.
   [[nodiscard]] uint32_t Append(const RemoteArchiveRecord& record);
   // Builds the hash map over all records appended so far. 0 or 8.
@@ -35,10 +41,20 @@ class RemoteArchiveMap {
   std::span<const RemoteArchiveRecord> records() const { return records_; }
 
  private:
-  size_t Probe(const uint8_t* key) const;
+  // Buckets of a record's position + 1; 0 is empty.
+  struct Records {
+    using Bucket = uint32_t;
+    static bool IsEmpty(Bucket bucket) { return bucket == 0; }
+    bool Holds(Bucket bucket, const uint8_t* key) const {
+      const Key16& held = (*records)[bucket - 1].key;
+      return std::equal(held.begin(), held.end(), key);
+    }
+
+    const std::vector<RemoteArchiveRecord>* records = nullptr;
+  };
 
   std::vector<RemoteArchiveRecord> records_;
-  std::vector<uint32_t> buckets_;  // record index + 1; 0 is empty
+  KeyHashMap<Records> map_;
 };
 
 // Checks one archive index file (its footer) and appends a record per entry,

@@ -10,14 +10,11 @@
 #include "common/salsa20.h"
 #include "storage/index_files.h"
 #include "storage/storage.h"
+#include "testkit/byte_writer.h"
 
 namespace kestrine::testkit {
 
 namespace {
-
-void PutBig(std::vector<uint8_t>& out, uint64_t value, size_t bytes) {
-  for (size_t i = bytes; i-- > 0;) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
 
 std::vector<uint8_t> Compress(std::span<const uint8_t> content, const FramePlan& frame) {
   uLongf size = compressBound(static_cast<uLong>(content.size()));
@@ -41,19 +38,19 @@ std::vector<uint8_t> Encrypt(std::vector<uint8_t> inner, const EncryptionLayer& 
   static constexpr uint8_t kDefaultIv[] = {1, 2, 3, 4, 5, 6, 7, 8};
   const std::span<const uint8_t> iv =
       layer.iv.empty() ? std::span<const uint8_t>(kDefaultIv) : std::span<const uint8_t>(layer.iv);
-  std::vector<uint8_t> frame{'E', layer.keyNameSize};
-  if (layer.keyNameSize == 8) {
-    for (size_t i = 0; i < 8; ++i) frame.push_back(static_cast<uint8_t>(layer.keyName >> (8 * i)));
-  }
-  frame.push_back(static_cast<uint8_t>(iv.size()));
-  frame.insert(frame.end(), iv.begin(), iv.end());
-  frame.push_back(layer.type);
+  ByteWriter frame;
+  frame.u8('E');
+  frame.u8(layer.keyNameSize);
+  if (layer.keyNameSize == 8) frame.u64le(layer.keyName);
+  frame.u8(static_cast<uint8_t>(iv.size()));
+  frame.bytes(iv);
+  frame.u8(layer.type);
   std::array<uint8_t, 8> nonce{};
   std::copy_n(iv.begin(), std::min<size_t>(iv.size(), 8), nonce.begin());
   for (size_t i = 0; i < 4; ++i) nonce[i] ^= static_cast<uint8_t>(frameIndex >> (8 * i));
   Salsa20(layer.key, nonce).Xor(0, inner);
-  frame.insert(frame.end(), inner.begin(), inner.end());
-  return frame;
+  frame.bytes(inner);
+  return frame.take();
 }
 
 Key16 Md5Of(std::span<const uint8_t> bytes) {
@@ -107,25 +104,26 @@ std::vector<uint8_t> WriteBlte(std::span<const uint8_t> content, const BltePlan&
     at += frame.contentSize;
   }
 
-  std::vector<uint8_t> out{'B', 'L', 'T', 'E'};
+  ByteWriter out;
+  out.text("BLTE");
   const uint32_t headerSize =
       layout.frameTable ? 12 + 24 * static_cast<uint32_t>(frames.size()) : 0;
-  PutBig(out, layout.headerSizeField.value_or(headerSize), 4);
+  out.u32be(layout.headerSizeField.value_or(headerSize));
   if (layout.frameTable) {
-    out.push_back(layout.tableFlags);
-    PutBig(out, layout.frameCountField.value_or(static_cast<uint32_t>(frames.size())), 3);
+    out.u8(layout.tableFlags);
+    out.u24be(layout.frameCountField.value_or(static_cast<uint32_t>(frames.size())));
     for (size_t i = 0; i < frames.size(); ++i) {
       const FramePlan& frame = layout.frames[i];
-      PutBig(out, frames[i].size(), 4);
-      PutBig(out, frame.contentSizeField.value_or(static_cast<uint32_t>(frame.contentSize)), 4);
+      out.u32be(static_cast<uint32_t>(frames[i].size()));
+      out.u32be(frame.contentSizeField.value_or(static_cast<uint32_t>(frame.contentSize)));
       Key16 md5 = Md5Of(frames[i]);
       if (frame.md5 == Md5Fault::kZero) md5 = {};
       if (frame.md5 == Md5Fault::kWrong) md5[0] ^= 0xFF;
-      out.insert(out.end(), md5.begin(), md5.end());
+      out.bytes(md5);
     }
   }
-  for (const auto& frame : frames) out.insert(out.end(), frame.begin(), frame.end());
-  return out;
+  for (const auto& frame : frames) out.bytes(frame);
+  return out.take();
 }
 
 StoredFile EncodeFile(std::vector<uint8_t> content, const BltePlan& layout) {

@@ -6,6 +6,7 @@
 
 #include "common/md5.h"
 #include "testkit/blte.h"
+#include "testkit/byte_writer.h"
 #include "testkit/index_files.h"
 
 namespace kestrine::testkit {
@@ -105,11 +106,9 @@ void IndexArchive(CdnArchive& archive, const std::vector<CdnPlacement>& placemen
 }
 
 Key16 ArchiveGroupKey(const std::vector<CdnArchive>& archives) {
-  std::vector<uint8_t> keys;
-  for (const CdnArchive& archive : archives) {
-    keys.insert(keys.end(), archive.key.begin(), archive.key.end());
-  }
-  return ComputeMd5(keys);
+  ByteWriter keys;
+  for (const CdnArchive& archive : archives) keys.bytes(archive.key);
+  return ComputeMd5(keys.data());
 }
 
 }  // namespace

@@ -21,13 +21,6 @@ Key16 LocatedEKey(const std::vector<uint8_t>& encoded, uint64_t storageOffset) {
   return ekey;
 }
 
-// The EKey, the size of header and data as u32le, then zeros.
-void AppendRecordHeader(std::vector<uint8_t>& archive, const Key16& ekey, uint32_t size) {
-  archive.insert(archive.end(), ekey.begin(), ekey.end());
-  for (size_t i = 0; i < 4; ++i) archive.push_back(static_cast<uint8_t>(size >> (8 * i)));
-  archive.resize(archive.size() + kArchiveRecordHeaderSize - 20, 0);
-}
-
 }  // namespace
 
 std::vector<uint8_t> BareZlibStream(const std::vector<uint8_t>& content) {
@@ -62,7 +55,10 @@ ConfigFile ConfigArchiveWriter::AddEncoded(const std::string& key, std::vector<u
   file.encodedSize =
       static_cast<uint32_t>(encoded.size() + (header ? kArchiveRecordHeaderSize : 0));
   file.ekey = LocatedEKey(encoded, ConfigStorageOffset(archive, file.offset));
-  if (header) AppendRecordHeader(bytes, file.ekey, file.encodedSize);
+  if (header) {
+    const std::vector<uint8_t> recordHeader = ArchiveRecordHeader(file.ekey, file.encodedSize);
+    bytes.insert(bytes.end(), recordHeader.begin(), recordHeader.end());
+  }
   bytes.insert(bytes.end(), encoded.begin(), encoded.end());
   return file;
 }

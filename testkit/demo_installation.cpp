@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "testkit/build_files.h"
+#include "testkit/byte_writer.h"
 #include "testkit/stream_files.h"
 #include "testkit/tvfs.h"
 
@@ -202,19 +203,15 @@ void AddNamedFile(InstallationPlan& layout, PlainTextRoot& root, const std::stri
 }
 
 std::vector<uint8_t> SoundTableNaming(std::span<const std::string> names) {
-  std::vector<uint8_t> table;
-  auto put16 = [&table](size_t value, size_t at) {
-    table[at] = static_cast<uint8_t>(value);
-    table[at + 1] = static_cast<uint8_t>(value >> 8);
-  };
-  table.resize(2 + 2 * names.size());
-  put16(names.size(), 0);
+  ByteWriter table;
+  table.u16le(static_cast<uint16_t>(names.size()));
+  table.zeros(2 * names.size());  // the names' offsets, below
   for (size_t i = 0; i < names.size(); ++i) {
-    put16(table.size(), 2 + 2 * i);
-    table.insert(table.end(), names[i].begin(), names[i].end());
-    table.push_back(0);
+    table.patchLe(2 + 2 * i, table.size(), 2);
+    table.text(names[i]);
+    table.u8(0);
   }
-  return table;
+  return table.take();
 }
 
 DemoInstallation WriteDemoInstallation(const std::filesystem::path& root, const DemoSize& size) {
@@ -228,18 +225,16 @@ DemoInstallation WriteDemoInstallation(const std::filesystem::path& root, const 
 }
 
 std::vector<uint8_t> BundleBytes(std::span<const DemoRecord> records) {
-  std::vector<uint8_t> bytes = {'K', 'V', 'R', 'N'};
-  auto putLittle = [&bytes](uint64_t value, int count) {
-    for (int i = 0; i < count; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
-  };
-  putLittle(records.size(), 4);
+  ByteWriter bytes;
+  bytes.text("KVRN");
+  bytes.u32le(static_cast<uint32_t>(records.size()));
   for (const DemoRecord& record : records) {
-    putLittle(record.name.size(), 2);
-    putLittle(record.size, 4);
-    bytes.insert(bytes.end(), record.name.begin(), record.name.end());
-    bytes.insert(bytes.end(), record.data.begin(), record.data.end());
+    bytes.u16le(static_cast<uint16_t>(record.name.size()));
+    bytes.u32le(record.size);
+    bytes.text(record.name);
+    bytes.bytes(record.data);
   }
-  return bytes;
+  return bytes.take();
 }
 
 }  // namespace kestrine::testkit

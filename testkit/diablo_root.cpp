@@ -5,6 +5,7 @@
 #include "common/md5.h"
 #include "roots/diablo_core_toc.h"
 #include "roots/diablo_root.h"
+#include "testkit/byte_writer.h"
 
 namespace kestrine::testkit {
 
@@ -12,29 +13,13 @@ namespace {
 
 constexpr char kBaseDirectory[] = "Base";
 
-void PutU32(std::vector<uint8_t>& out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-void PutU32At(std::vector<uint8_t>& out, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-void PutKey(std::vector<uint8_t>& out, const Key16& key) {
-  out.insert(out.end(), key.begin(), key.end());
-}
-
-void PutName(std::vector<uint8_t>& out, const std::string& name, bool terminated = true) {
-  out.insert(out.end(), name.begin(), name.end());
-  if (terminated) out.push_back(0);
+void PutName(ByteWriter& out, const std::string& name, bool terminated = true) {
+  out.text(name);
+  if (terminated) out.u8(0);
 }
 
 uint32_t Count(size_t real, const std::optional<uint32_t>& written) {
   return written.value_or(static_cast<uint32_t>(real));
-}
-
-void Truncate(std::vector<uint8_t>& out, size_t by) {
-  out.resize(out.size() - std::min(by, out.size()));
 }
 
 // The name of the table of contents and of the package list inside "Base".
@@ -45,55 +30,56 @@ std::string InsideBase(const char* fullName) {
 }  // namespace
 
 std::vector<uint8_t> WriteDiabloDirectory(const DiabloDirectoryPlan& plan) {
-  std::vector<uint8_t> out;
-  PutU32(out, plan.signature);
+  ByteWriter out;
+  out.u32le(plan.signature);
   if (plan.signature != kDiabloRootSignature) {
-    PutU32(out, Count(plan.assets.size(), plan.assetCount));
+    out.u32le(Count(plan.assets.size(), plan.assetCount));
     for (const DiabloAssetPlan& asset : plan.assets) {
-      PutKey(out, asset.ckey);
-      PutU32(out, asset.snoId);
+      out.bytes(asset.ckey);
+      out.u32le(asset.snoId);
     }
-    PutU32(out, Count(plan.parts.size(), plan.partCount));
+    out.u32le(Count(plan.parts.size(), plan.partCount));
     for (const DiabloAssetPartPlan& part : plan.parts) {
-      PutKey(out, part.ckey);
-      PutU32(out, part.snoId);
-      PutU32(out, part.subIndex);
+      out.bytes(part.ckey);
+      out.u32le(part.snoId);
+      out.u32le(part.subIndex);
     }
   }
-  PutU32(out, Count(plan.named.size(), plan.namedCount));
+  out.u32le(Count(plan.named.size(), plan.namedCount));
   for (size_t i = 0; i < plan.named.size(); ++i) {
-    PutKey(out, plan.named[i].ckey);
+    out.bytes(plan.named[i].ckey);
     const bool last = i + 1 == plan.named.size();
     PutName(out, plan.named[i].name, !(last && plan.unterminatedLastName));
   }
-  Truncate(out, plan.truncateBy);
-  return out;
+  out.dropLast(plan.truncateBy);
+  return out.take();
 }
 
 std::vector<uint8_t> WriteCoreToc(const CoreTocPlan& plan) {
-  std::vector<uint8_t> out(kCoreTocHeaderSize, 0);
+  ByteWriter out;
+  out.zeros(kCoreTocHeaderSize);
   for (uint32_t table = 0; table < kCoreTocTables; ++table) {
     std::vector<const CoreTocRecord*> records;
     for (const CoreTocRecord& record : plan.records) {
       if (record.table.value_or(record.group) == table) records.push_back(&record);
     }
     const size_t offset = out.size() - kCoreTocHeaderSize;
-    PutU32At(out, 4 * table,
-             plan.counts.contains(table) ? plan.counts.at(table)
-                                         : static_cast<uint32_t>(records.size()));
-    PutU32At(out, 4 * (kCoreTocTables + table),
-             plan.offsets.contains(table) ? plan.offsets.at(table) : static_cast<uint32_t>(offset));
+    out.patchU32le(4 * table, plan.counts.contains(table) ? plan.counts.at(table)
+                                                          : static_cast<uint32_t>(records.size()));
+    out.patchU32le(4 * (kCoreTocTables + table), plan.offsets.contains(table)
+                                                     ? plan.offsets.at(table)
+                                                     : static_cast<uint32_t>(offset));
     uint32_t nameOffset = 0;
     for (const CoreTocRecord* record : records) {
-      PutU32(out, record->group);
-      PutU32(out, record->snoId);
-      PutU32(out, record->nameOffset.value_or(nameOffset));
+      out.u32le(record->group);
+      out.u32le(record->snoId);
+      out.u32le(record->nameOffset.value_or(nameOffset));
       nameOffset += static_cast<uint32_t>(record->name.size() + 1);
     }
     for (const CoreTocRecord* record : records) PutName(out, record->name);
   }
-  Truncate(out, plan.truncateBy);
-  return out;
+  out.dropLast(plan.truncateBy);
+  return out.take();
 }
 
 CoreTocRecord TocRecord(uint32_t group, uint32_t snoId, std::string name) {
@@ -123,12 +109,12 @@ DiabloDirectoryPlan RootDirectory() {
 }
 
 std::vector<uint8_t> WritePackageList(const PackageListPlan& plan) {
-  std::vector<uint8_t> out;
-  PutU32(out, plan.signature);
-  PutU32(out, Count(plan.names.size(), plan.count));
+  ByteWriter out;
+  out.u32le(plan.signature);
+  out.u32le(Count(plan.names.size(), plan.count));
   for (const std::string& name : plan.names) PutName(out, name);
-  Truncate(out, plan.truncateBy);
-  return out;
+  out.dropLast(plan.truncateBy);
+  return out.take();
 }
 
 std::vector<uint8_t> WriteDiabloRoot(const DiabloRootPlan& plan, const DiabloFileStore& store) {

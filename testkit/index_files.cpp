@@ -7,6 +7,7 @@
 
 #include "common/lookup3.h"
 #include "common/md5.h"
+#include "testkit/byte_writer.h"
 
 namespace kestrine::testkit {
 namespace {
@@ -19,33 +20,10 @@ constexpr size_t kPagedBlockSize = 512;
 // unverifiable; above this size it is read (as paged) and yields nothing.
 constexpr size_t kEmptyBucketFileSize = 32768;
 
-class Writer {
- public:
-  std::vector<uint8_t>& bytes() { return bytes_; }
-  size_t size() const { return bytes_.size(); }
-  void u8(uint8_t v) { bytes_.push_back(v); }
-  void le(uint64_t v, size_t n) {
-    for (size_t i = 0; i < n; ++i) bytes_.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  }
-  void be(uint64_t v, size_t n) {
-    for (size_t i = n; i-- > 0;) bytes_.push_back(i < 8 ? static_cast<uint8_t>(v >> (8 * i)) : 0);
-  }
-  void raw(std::span<const uint8_t> data) { bytes_.insert(bytes_.end(), data.begin(), data.end()); }
-  void padTo(size_t size) {
-    if (bytes_.size() < size) bytes_.resize(size, 0);
-  }
-  void putLe32(size_t at, uint32_t v) {
-    for (size_t i = 0; i < 4; ++i) bytes_[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  }
-
- private:
-  std::vector<uint8_t> bytes_;
-};
-
 std::vector<uint8_t> EntryArea(const std::vector<IndexEntry>& entries) {
-  Writer w;
-  for (const IndexEntry& entry : entries) w.raw(IndexEntryBytes(entry));
-  return std::move(w.bytes());
+  ByteWriter w;
+  for (const IndexEntry& entry : entries) w.bytes(IndexEntryBytes(entry));
+  return w.take();
 }
 
 uint32_t EntriesHash(std::span<const uint8_t> area, EntryHashScheme scheme) {
@@ -62,10 +40,11 @@ uint32_t EntriesHash(std::span<const uint8_t> area, EntryHashScheme scheme) {
 }
 
 // The version-7 header up to the entries area, with its hash.
-void WriteV7Header(Writer& w, uint8_t bucket, uint8_t offsetBits, uint32_t hashSize, bool badHash) {
-  w.le(hashSize, 4);
-  w.le(0, 4);  // header hash, below
-  w.le(7, 2);
+void WriteV7Header(ByteWriter& w, uint8_t bucket, uint8_t offsetBits, uint32_t hashSize,
+                   bool badHash) {
+  w.u32le(hashSize);
+  w.u32le(0);  // header hash, below
+  w.u16le(7);
   w.u8(bucket);
   w.u8(0);  // extra bytes
   w.u8(4);  // size-field length
@@ -74,18 +53,19 @@ void WriteV7Header(Writer& w, uint8_t bucket, uint8_t offsetBits, uint32_t hashS
   w.u8(offsetBits);
   w.padTo(32);
   const size_t hashed = std::min<size_t>(hashSize, w.size() - 8);
-  uint32_t hash = hashlittle(w.bytes().data() + 8, hashed, 0);
-  w.putLe32(4, badHash ? hash ^ 1 : hash);
+  uint32_t hash = hashlittle(w.data().data() + 8, hashed, 0);
+  w.patchU32le(4, badHash ? hash ^ 1 : hash);
 }
 
 }  // namespace
 
 std::array<uint8_t, 18> IndexEntryBytes(const IndexEntry& entry) {
+  ByteWriter w;
+  w.bytes(std::span(entry.ekey).first(9));
+  w.u40be(entry.storageOffset);
+  w.u32le(entry.encodedSize);
   std::array<uint8_t, 18> bytes{};
-  std::copy_n(entry.ekey.begin(), 9, bytes.begin());
-  for (size_t i = 0; i < 5; ++i)
-    bytes[9 + i] = static_cast<uint8_t>(entry.storageOffset >> (32 - 8 * i));
-  for (size_t i = 0; i < 4; ++i) bytes[14 + i] = static_cast<uint8_t>(entry.encodedSize >> (8 * i));
+  std::copy(w.data().begin(), w.data().end(), bytes.begin());
   return bytes;
 }
 
@@ -126,50 +106,50 @@ std::string DataIndexFileName(uint32_t bucket, uint32_t version) {
 }
 
 std::vector<uint8_t> WriteIndexFileV7(const IndexFileV7& file) {
-  Writer w;
+  ByteWriter w;
   WriteV7Header(w, file.headerBucket.value_or(file.bucket), file.offsetBits, file.headerHashSize,
                 file.badHeaderHash);
   const std::vector<uint8_t> area = EntryArea(file.entries);
   const uint32_t hash = EntriesHash(area, file.scheme);
-  w.le(file.entriesSize.value_or(static_cast<uint32_t>(area.size())), 4);
-  w.le(file.badEntriesHash ? hash ^ 1 : hash, 4);
-  w.raw(area);
+  w.u32le(file.entriesSize.value_or(static_cast<uint32_t>(area.size())));
+  w.u32le(file.badEntriesHash ? hash ^ 1 : hash);
+  w.bytes(area);
   w.padTo(file.padTo);
-  return std::move(w.bytes());
+  return w.take();
 }
 
 std::vector<uint8_t> WriteIndexFileV5(const IndexFileV5& file) {
   const std::vector<uint8_t> first = EntryArea(file.firstList);
   const std::vector<uint8_t> second = EntryArea(file.secondList);
   const uint32_t secondHash = hashlittle(second.data(), second.size(), 0);
-  Writer w;
-  w.le(5, 2);
+  ByteWriter w;
+  w.u16le(5);
   w.u8(file.headerBucket.value_or(file.bucket));
   w.padTo(8);
-  w.le(file.nonZeroField, 8);
+  w.u64le(file.nonZeroField);
   w.padTo(24);
   w.u8(4);
   w.u8(5);
   w.u8(9);
   w.u8(file.offsetBits);
-  w.le(file.firstList.size(), 4);
-  w.le(file.secondList.size(), 4);
-  w.le(hashlittle(first.data(), first.size(), 0), 4);
-  w.le(file.badSecondListHash ? secondHash ^ 1 : secondHash, 4);
-  w.le(0, 4);  // header hash, over the 48 bytes with this field zero
-  const uint32_t headerHash = hashlittle(w.bytes().data(), kV5HeaderSize, 0);
-  w.putLe32(44, file.badHeaderHash ? headerHash ^ 1 : headerHash);
-  w.raw(first);
-  w.raw(second);
-  w.raw(EntryArea(file.trailing));
-  return std::move(w.bytes());
+  w.u32le(static_cast<uint32_t>(file.firstList.size()));
+  w.u32le(static_cast<uint32_t>(file.secondList.size()));
+  w.u32le(hashlittle(first.data(), first.size(), 0));
+  w.u32le(file.badSecondListHash ? secondHash ^ 1 : secondHash);
+  w.u32le(0);  // header hash, over the 48 bytes with this field zero
+  const uint32_t headerHash = hashlittle(w.data().data(), kV5HeaderSize, 0);
+  w.patchU32le(44, file.badHeaderHash ? headerHash ^ 1 : headerHash);
+  w.bytes(first);
+  w.bytes(second);
+  w.bytes(EntryArea(file.trailing));
+  return w.take();
 }
 
 std::vector<uint8_t> WritePagedIndexFile(const PagedIndexFile& file) {
-  Writer w;
+  ByteWriter w;
   WriteV7Header(w, file.bucket, file.offsetBits, 16, false);
-  w.le(0, 4);  // no entries area
-  w.le(0, 4);
+  w.u32le(0);  // no entries area
+  w.u32le(0);
   for (size_t block = 0; block < file.blocks.size(); ++block) {
     const size_t start = kPagedStart + block * kPagedBlockSize;
     w.padTo(start);
@@ -180,20 +160,20 @@ std::vector<uint8_t> WritePagedIndexFile(const PagedIndexFile& file) {
       std::copy(entry.begin(), entry.end(), guarded.begin());
       uint32_t guard = hashlittle(guarded.data(), guarded.size(), 0) | 0x80000000u;
       if (file.badGuard == std::pair{block, i}) guard ^= 1;
-      w.le(guard, 4);
-      w.raw(guarded);
+      w.u32le(guard);
+      w.bytes(guarded);
       w.u8(0);
     }
     w.padTo(start + kPagedBlockSize);
   }
   w.padTo(file.minimumSize);
-  return std::move(w.bytes());
+  return w.take();
 }
 
 std::vector<uint8_t> WriteRemoteArchiveIndex(const RemoteArchiveIndexFile& file) {
   const size_t blockBytes = size_t{file.blockSizeKb} * 1024;
   const size_t entrySize = size_t{file.keyLength} + file.sizeLength + file.offsetLength;
-  Writer w;
+  ByteWriter w;
   size_t blocks = 0;
   size_t used = blockBytes;  // no block open yet
   for (size_t i = 0; i < file.entries.size(); ++i) {
@@ -217,31 +197,37 @@ std::vector<uint8_t> WriteRemoteArchiveIndex(const RemoteArchiveIndexFile& file)
 
   const size_t footerStart = w.size();
   w.u8(file.version);
-  w.be(file.zeroField, 2);
+  w.u16be(file.zeroField);
   w.u8(file.blockSizeKb);
   w.u8(file.offsetLength);
   w.u8(file.sizeLength);
   w.u8(file.keyLength);
   w.u8(file.checksumLength);
-  w.be(file.entries.size(), 4);
-  w.le(0, 8);
-  const Md5Digest digest = ComputeMd5(std::span(w.bytes()).subspan(footerStart));
-  for (size_t i = 0; i < 8; ++i) w.bytes()[footerStart + 12 + i] = digest[i];
-  if (file.badChecksum) w.bytes()[footerStart + 12] ^= 1;
-  return std::move(w.bytes());
+  w.u32be(static_cast<uint32_t>(file.entries.size()));
+  w.u64le(0);
+  Md5Digest digest = ComputeMd5(w.data().subspan(footerStart));
+  if (file.badChecksum) digest[0] ^= 1;
+  w.patchBytes(footerStart + 12, std::span(digest).first(8));
+  return w.take();
 }
 
 StoredBlob DataArchiveWriter::Add(const Key16& ekey, std::span<const uint8_t> encoded) {
   std::vector<uint8_t>& archive = archives_[current_];
   StoredBlob blob{ekey, current_, static_cast<uint32_t>(archive.size()),
                   static_cast<uint32_t>(kArchiveRecordHeaderSize + encoded.size())};
-  archive.insert(archive.end(), ekey.begin(), ekey.end());
-  for (size_t i = 0; i < 4; ++i)
-    archive.push_back(static_cast<uint8_t>(blob.encodedSize >> (8 * i)));
-  archive.resize(archive.size() + kArchiveRecordHeaderSize - 20, 0);
+  const std::vector<uint8_t> header = ArchiveRecordHeader(ekey, blob.encodedSize);
+  archive.insert(archive.end(), header.begin(), header.end());
   archive.insert(archive.end(), encoded.begin(), encoded.end());
   blobs_.push_back(blob);
   return blob;
+}
+
+std::vector<uint8_t> ArchiveRecordHeader(const Key16& ekey, uint32_t encodedSize) {
+  ByteWriter w;
+  w.bytes(ekey);
+  w.u32le(encodedSize);
+  w.padTo(kArchiveRecordHeaderSize);
+  return w.take();
 }
 
 std::vector<IndexEntry> DataArchiveWriter::IndexEntries(uint32_t offsetBits) const {

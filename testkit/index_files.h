@@ -122,6 +122,9 @@ struct StoredBlob {
 
 inline constexpr size_t kArchiveRecordHeaderSize = 30;
 
+// The record header in front of a blob of `encodedSize` bytes, header included.
+std::vector<uint8_t> ArchiveRecordHeader(const Key16& ekey, uint32_t encodedSize);
+
 // Data archives "data.%03u": each blob is stored behind a 30-byte record
 // header (the EKey, the size of header and blob as u32le, then zeros), which
 // the reader skips.

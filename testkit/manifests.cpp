@@ -3,28 +3,19 @@
 #include <stdexcept>
 
 #include "common/md5.h"
+#include "testkit/byte_writer.h"
 
 namespace kestrine::testkit {
 
 namespace {
 
-void PutBig(std::vector<uint8_t>& out, uint64_t value, size_t bytes) {
-  for (size_t i = bytes; i-- > 0;) {
-    out.push_back(i < 8 ? static_cast<uint8_t>(value >> (8 * i)) : 0);
-  }
-}
-
-void PutKey(std::vector<uint8_t>& out, const Key16& key, size_t length = 16) {
-  out.insert(out.end(), key.begin(), key.begin() + static_cast<std::ptrdiff_t>(length));
-}
-
 std::vector<uint8_t> EntryBytes(const EncodingEntry& entry) {
-  std::vector<uint8_t> out;
-  out.push_back(static_cast<uint8_t>(entry.ekeys.size()));
-  PutBig(out, entry.contentSize, 5);
-  PutKey(out, entry.ckey);
-  for (const Key16& ekey : entry.ekeys) PutKey(out, ekey);
-  return out;
+  ByteWriter out;
+  out.u8(static_cast<uint8_t>(entry.ekeys.size()));
+  out.u40be(entry.contentSize);
+  out.bytes(entry.ckey);
+  for (const Key16& ekey : entry.ekeys) out.bytes(ekey);
+  return out.take();
 }
 
 // The CKey pages, each padded to the page size, and their first keys.
@@ -53,10 +44,6 @@ Pages LayOutPages(const EncodingManifest& manifest) {
   return out;
 }
 
-void Truncate(std::vector<uint8_t>& out, size_t by) {
-  out.resize(out.size() > by ? out.size() - by : 0);
-}
-
 }  // namespace
 
 size_t EncodingPageCount(const EncodingManifest& manifest) {
@@ -65,58 +52,60 @@ size_t EncodingPageCount(const EncodingManifest& manifest) {
 
 std::vector<uint8_t> WriteEncodingManifest(const EncodingManifest& manifest) {
   Pages pages = LayOutPages(manifest);
-  std::vector<uint8_t> out(manifest.signature.begin(), manifest.signature.end());
-  out.push_back(manifest.version);
-  out.push_back(manifest.ckeyLength);
-  out.push_back(manifest.ekeyLength);
-  PutBig(out, manifest.pageSizeKb, 2);
-  PutBig(out, manifest.pageSizeKb, 2);  // EKey-spec pages: none follow
-  PutBig(out, manifest.pageCount.value_or(static_cast<uint32_t>(pages.pages.size())), 4);
-  PutBig(out, 0, 4);
-  out.push_back(0);
-  PutBig(out, manifest.especText.size(), 4);
-  out.insert(out.end(), manifest.especText.begin(), manifest.especText.end());
+  ByteWriter out;
+  out.text(manifest.signature);
+  out.u8(manifest.version);
+  out.u8(manifest.ckeyLength);
+  out.u8(manifest.ekeyLength);
+  out.u16be(manifest.pageSizeKb);
+  out.u16be(manifest.pageSizeKb);  // EKey-spec pages: none follow
+  out.u32be(manifest.pageCount.value_or(static_cast<uint32_t>(pages.pages.size())));
+  out.u32be(0);
+  out.u8(0);
+  out.u32be(static_cast<uint32_t>(manifest.especText.size()));
+  out.text(manifest.especText);
 
   for (size_t i = 0; i < pages.pages.size(); ++i) {
     Key16 first = pages.firstKeys[i];
     if (manifest.wrongTableKeyPage == i) first[5] ^= 0x5A;
-    PutKey(out, first);
-    PutKey(out, ComputeMd5(pages.pages[i]));
+    out.bytes(first);
+    out.bytes(ComputeMd5(pages.pages[i]));
   }
-  for (const auto& page : pages.pages) out.insert(out.end(), page.begin(), page.end());
-  Truncate(out, manifest.truncateBy);
-  return out;
+  for (const auto& page : pages.pages) out.bytes(page);
+  out.dropLast(manifest.truncateBy);
+  return out.take();
 }
 
 std::vector<uint8_t> WriteDownloadManifest(const DownloadManifest& manifest) {
-  std::vector<uint8_t> out(manifest.signature.begin(), manifest.signature.end());
+  ByteWriter out;
+  out.text(manifest.signature);
   const size_t count = manifest.entries.size();
   const uint8_t flagBytes = manifest.version >= 2 ? manifest.flagBytes : 0;
-  out.push_back(manifest.version);
-  out.push_back(manifest.ekeyLength);
-  out.push_back(manifest.checksums ? 1 : 0);
-  PutBig(out, manifest.entryCount.value_or(static_cast<uint32_t>(count)), 4);
-  PutBig(out, manifest.tags.size(), 2);
-  if (manifest.version >= 2) out.push_back(flagBytes);
-  if (manifest.version >= 3) PutBig(out, 0, 4);
+  out.u8(manifest.version);
+  out.u8(manifest.ekeyLength);
+  out.u8(manifest.checksums ? 1 : 0);
+  out.u32be(manifest.entryCount.value_or(static_cast<uint32_t>(count)));
+  out.u16be(static_cast<uint16_t>(manifest.tags.size()));
+  if (manifest.version >= 2) out.u8(flagBytes);
+  if (manifest.version >= 3) out.u32be(0);
 
   for (const DownloadEntry& entry : manifest.entries) {
-    PutKey(out, entry.ekey, manifest.ekeyLength);
-    PutBig(out, entry.encodedSize, 5);
-    out.push_back(entry.priority);
-    if (manifest.checksums) PutBig(out, entry.checksum, 4);
-    PutBig(out, entry.flags, flagBytes);
+    out.bytes(std::span(entry.ekey).first(manifest.ekeyLength));
+    out.u40be(entry.encodedSize);
+    out.u8(entry.priority);
+    if (manifest.checksums) out.u32be(entry.checksum);
+    out.be(entry.flags, flagBytes);
   }
   for (const DownloadTag& tag : manifest.tags) {
-    out.insert(out.end(), tag.name.begin(), tag.name.end());
-    out.push_back(0);
-    PutBig(out, tag.type, 2);
+    out.text(tag.name);
+    out.u8(0);
+    out.u16be(tag.type);
     std::vector<uint8_t> bits((count + 7) / 8, 0);
     for (size_t i : tag.entries) bits.at(i / 8) |= static_cast<uint8_t>(0x80 >> (i % 8));
-    out.insert(out.end(), bits.begin(), bits.end());
+    out.bytes(bits);
   }
-  Truncate(out, manifest.truncateBy);
-  return out;
+  out.dropLast(manifest.truncateBy);
+  return out.take();
 }
 
 std::vector<DownloadTag> ManyTags(size_t count, size_t entryCount) {

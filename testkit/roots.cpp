@@ -3,21 +3,10 @@
 #include <algorithm>
 #include <cctype>
 
+#include "testkit/byte_writer.h"
 #include "testkit/index_files.h"
 
 namespace kestrine::testkit {
-
-namespace {
-
-void PutBig(std::vector<uint8_t>& out, uint64_t value, size_t bytes) {
-  for (size_t i = bytes; i-- > 0;) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-void PutText(std::vector<uint8_t>& out, const std::string& text) {
-  out.insert(out.end(), text.begin(), text.end());
-}
-
-}  // namespace
 
 PlainRootLine RootLine(std::string name, const Key16& ckey, bool upperCase) {
   std::string key = FormatHexKey(ckey);
@@ -29,42 +18,42 @@ PlainRootLine RootLine(std::string name, const Key16& ckey, bool upperCase) {
 }
 
 std::vector<uint8_t> WritePlainTextRoot(const PlainTextRoot& root) {
-  std::vector<uint8_t> out;
-  if (root.leadingHash) out.push_back('#');
+  ByteWriter out;
+  if (root.leadingHash) out.u8('#');
   for (const PlainRootLine& line : root.lines) {
-    PutText(out, line.name + "|" + line.key);
-    if (line.third) PutText(out, "|" + *line.third);
-    for (const std::string& field : line.further) PutText(out, "|" + field);
-    PutText(out, root.lineBreak);
+    out.text(line.name + "|" + line.key);
+    if (line.third) out.text("|" + *line.third);
+    for (const std::string& field : line.further) out.text("|" + field);
+    out.text(root.lineBreak);
   }
-  return out;
+  return out.take();
 }
 
 std::vector<uint8_t> WriteInstallManifest(const InstallManifest& manifest) {
-  std::vector<uint8_t> out;
-  PutText(out, manifest.signature);
-  out.push_back(manifest.version);
-  out.push_back(manifest.hashSize);
+  ByteWriter out;
+  out.text(manifest.signature);
+  out.u8(manifest.version);
+  out.u8(manifest.hashSize);
   const size_t entryCount = manifest.entryCount.value_or(manifest.entries.size());
-  PutBig(out, manifest.tags.size(), 2);
-  PutBig(out, entryCount, 4);
+  out.u16be(static_cast<uint16_t>(manifest.tags.size()));
+  out.u32be(static_cast<uint32_t>(entryCount));
   for (const InstallTag& tag : manifest.tags) {
-    PutText(out, tag.name);
-    out.push_back(0);
-    PutBig(out, tag.type, 2);
+    out.text(tag.name);
+    out.u8(0);
+    out.u16be(tag.type);
     std::vector<uint8_t> bitmap((manifest.entries.size() + 7) / 8);
     for (size_t entry : tag.entries)
       bitmap.at(entry / 8) |= static_cast<uint8_t>(0x80 >> (entry % 8));
-    out.insert(out.end(), bitmap.begin(), bitmap.end());
+    out.bytes(bitmap);
   }
   for (const InstallEntry& entry : manifest.entries) {
-    PutText(out, entry.name);
-    out.push_back(0);
-    out.insert(out.end(), entry.ckey.begin(), entry.ckey.end());
-    PutBig(out, entry.size, 4);
+    out.text(entry.name);
+    out.u8(0);
+    out.bytes(entry.ckey);
+    out.u32be(entry.size);
   }
-  out.resize(out.size() - std::min(manifest.truncateBy, out.size()));
-  return out;
+  out.dropLast(manifest.truncateBy);
+  return out.take();
 }
 
 StorageRef MakeMemoryStorage(size_t capacity) {

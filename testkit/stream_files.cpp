@@ -9,14 +9,11 @@
 #include <stdexcept>
 
 #include "common/salsa20.h"
+#include "testkit/byte_writer.h"
 
 namespace kestrine::testkit {
 
 namespace {
-
-void PutLe(std::vector<uint8_t>& out, uint64_t value, size_t size) {
-  for (size_t i = 0; i < size; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
 
 uint64_t BlockCount(uint64_t size, uint64_t blockSize) {
   return (size + blockSize - 1) / blockSize;
@@ -73,13 +70,14 @@ std::vector<uint8_t> BuildFlatBitmapFile(const FlatBitmapFile& file) {
                                   std::min<uint64_t>(out.size(), (block + 1) * file.blockSize));
     std::fill(first, last, file.absentFill);
   }
-  out.insert(out.end(), bitmap.begin(), bitmap.end());
-  out.insert(out.end(), file.signature.begin(), file.signature.end());
-  PutLe(out, file.version, 4);
-  PutLe(out, file.buildNumber, 4);
-  PutLe(out, file.footerStreamSize.value_or(file.data.size()), 8);
-  PutLe(out, file.footerBlockSize.value_or(file.blockSize), 4);
-  return out;
+  ByteWriter w(std::move(out));
+  w.bytes(bitmap);
+  w.text(file.signature);
+  w.u32le(file.version);
+  w.u32le(file.buildNumber);
+  w.u64le(file.footerStreamSize.value_or(file.data.size()));
+  w.u32le(file.footerBlockSize.value_or(file.blockSize));
+  return w.take();
 }
 
 uint64_t PartialMapEnd(uint64_t streamSize, uint32_t blockSize) {
@@ -89,14 +87,14 @@ uint64_t PartialMapEnd(uint64_t streamSize, uint32_t blockSize) {
 std::vector<uint8_t> BuildPartialFile(const PartialFile& file) {
   const uint64_t streamSize = file.streamSizeField.value_or(file.data.size());
   const uint64_t blocks = BlockCount(file.data.size(), file.blockSize);
-  std::vector<uint8_t> out;
-  PutLe(out, file.version, 4);
+  ByteWriter out;
+  out.u32le(file.version);
   std::string buildText = file.buildText;
   buildText.resize(32, '\0');
-  out.insert(out.end(), buildText.begin(), buildText.end());
-  PutLe(out, 0, 4);
-  PutLe(out, streamSize, 8);
-  PutLe(out, file.blockSizeField.value_or(file.blockSize), 4);
+  out.text(buildText);
+  out.u32le(0);
+  out.u64le(streamSize);
+  out.u32le(file.blockSizeField.value_or(file.blockSize));
 
   // Data area: present blocks from the last to the first.
   std::vector<uint8_t> dataArea;
@@ -111,12 +109,12 @@ std::vector<uint8_t> BuildPartialFile(const PartialFile& file) {
     dataArea.insert(dataArea.end(), first, last);
   }
   for (uint64_t block = 0; block < blocks; ++block) {
-    PutLe(out, IsPresent(file.present, block) ? file.presentFlags : 0, 4);
-    PutLe(out, offsets[block], 8);
-    PutLe(out, 0, 8);
+    out.u32le(IsPresent(file.present, block) ? file.presentFlags : 0);
+    out.u64le(offsets[block]);
+    out.u64le(0);
   }
-  out.insert(out.end(), dataArea.begin(), dataArea.end());
-  return out;
+  out.bytes(dataArea);
+  return out.take();
 }
 
 uint8_t FourPartByte(uint64_t streamOffset) {

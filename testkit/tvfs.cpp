@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "testkit/byte_writer.h"
+
 namespace kestrine::testkit {
 
 namespace {
@@ -12,10 +14,6 @@ namespace {
 constexpr uint8_t kSeparator = 0x00;
 constexpr uint8_t kValueMarker = 0xFF;
 constexpr size_t kMaxFragment = 254;  // 255 would read as a value marker
-
-void PutBig(std::vector<uint8_t>& out, uint64_t value, size_t bytes) {
-  for (size_t i = bytes; i-- > 0;) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
 
 uint32_t OffsetWidth(size_t cftSize) {
   if (cftSize < 0x100) return 1;
@@ -54,7 +52,7 @@ class PathTableWriter {
   // groups in the order of their first names, so that a walk meets the names
   // in the order given wherever the tree allows.
   std::vector<uint8_t> Node(const std::vector<Item>& items) const {
-    std::vector<uint8_t> out;
+    ByteWriter out;
     std::vector<std::vector<Item>> groups;
     for (const Item& item : items) {
       if (item.rest.empty()) {
@@ -71,11 +69,11 @@ class PathTableWriter {
       }
     }
     for (const std::vector<Item>& group : groups) Edge(out, group);
-    return out;
+    return out.take();
   }
 
  private:
-  void Edge(std::vector<uint8_t>& out, const std::vector<Item>& group) const {
+  void Edge(ByteWriter& out, const std::vector<Item>& group) const {
     if (group.size() == 1) {
       Label(out, group[0].rest);
       AppendValue(out, group[0].vfsOffset);
@@ -89,18 +87,18 @@ class PathTableWriter {
     const std::vector<uint8_t> content = Node(below);
     Label(out, group[0].rest.substr(0, common));
     AppendValue(out, FolderValue(content.size()));
-    out.insert(out.end(), content.begin(), content.end());
+    out.bytes(content);
   }
 
   // The entries spelling `label`, the last one left open for its value.
-  void Label(std::vector<uint8_t>& out, std::string_view label) const {
+  void Label(ByteWriter& out, std::string_view label) const {
     const bool before = label.starts_with('/');
     if (before) label.remove_prefix(1);
     const bool after = label.ends_with('/');
     if (after) label.remove_suffix(1);
-    if (before) out.push_back(kSeparator);
+    if (before) out.u8(kSeparator);
     if (label.empty()) {
-      if (after && !before) out.push_back(kSeparator);
+      if (after && !before) out.u8(kSeparator);
       return;
     }
     std::vector<std::string_view> parts{label};
@@ -108,23 +106,21 @@ class PathTableWriter {
     for (size_t j = 0; j < parts.size(); ++j) {
       Fragment(out, parts[j]);
       const bool last = j + 1 == parts.size();
-      if ((last && after) || (!last && inner_ == InnerSeparator::kAfter)) {
-        out.push_back(kSeparator);
-      }
+      if ((last && after) || (!last && inner_ == InnerSeparator::kAfter)) out.u8(kSeparator);
     }
   }
 
-  static void Fragment(std::vector<uint8_t>& out, std::string_view fragment) {
+  static void Fragment(ByteWriter& out, std::string_view fragment) {
     if (fragment.empty() || fragment.size() > kMaxFragment) {
       throw std::invalid_argument("TVFS fragment of 1 to 254 bytes expected");
     }
-    out.push_back(static_cast<uint8_t>(fragment.size()));
-    out.insert(out.end(), fragment.begin(), fragment.end());
+    out.u8(static_cast<uint8_t>(fragment.size()));
+    out.text(fragment);
   }
 
-  static void AppendValue(std::vector<uint8_t>& out, uint32_t value) {
-    out.push_back(kValueMarker);
-    PutBig(out, value, 4);
+  static void AppendValue(ByteWriter& out, uint32_t value) {
+    out.u8(kValueMarker);
+    out.u32be(value);
   }
 
   InnerSeparator inner_;
@@ -139,18 +135,18 @@ uint32_t FolderValue(size_t contentSize) {
 std::vector<uint8_t> PathEntryBytes(bool separatorBefore,
                                     const std::optional<std::string>& fragment, bool separatorAfter,
                                     std::optional<uint32_t> value) {
-  std::vector<uint8_t> out;
-  if (separatorBefore) out.push_back(kSeparator);
+  ByteWriter out;
+  if (separatorBefore) out.u8(kSeparator);
   if (fragment) {
-    out.push_back(static_cast<uint8_t>(fragment->size()));
-    out.insert(out.end(), fragment->begin(), fragment->end());
+    out.u8(static_cast<uint8_t>(fragment->size()));
+    out.text(*fragment);
   }
-  if (separatorAfter) out.push_back(kSeparator);
+  if (separatorAfter) out.u8(kSeparator);
   if (value) {
-    out.push_back(kValueMarker);
-    PutBig(out, *value, 4);
+    out.u8(kValueMarker);
+    out.u32be(*value);
   }
-  return out;
+  return out.take();
 }
 
 TvfsParts LayOutTvfs(const TvfsRoot& root) {
@@ -160,26 +156,30 @@ TvfsParts LayOutTvfs(const TvfsRoot& root) {
   for (const TvfsFile& file : root.files) spanCount += file.spans.size();
   const size_t cftEntries = spanCount * (root.ekeySize + 4);
   const size_t cftSize = std::max<size_t>(root.cftSize.value_or(0), cftEntries);
-  parts.cft.assign(cftSize - cftEntries, 0);
+  ByteWriter cft;
+  cft.zeros(cftSize - cftEntries);
+  ByteWriter vfsTable;
   const uint32_t width = OffsetWidth(cftSize);
 
   std::vector<Item> items;
   for (const TvfsFile& file : root.files) {
-    const uint32_t vfsOffset = static_cast<uint32_t>(parts.vfsTable.size());
+    const uint32_t vfsOffset = static_cast<uint32_t>(vfsTable.size());
     parts.vfsOffsets.push_back(vfsOffset);
-    parts.cftOffsets.push_back(static_cast<uint32_t>(parts.cft.size()));
-    parts.vfsTable.push_back(static_cast<uint8_t>(file.spans.size()));
+    parts.cftOffsets.push_back(static_cast<uint32_t>(cft.size()));
+    vfsTable.u8(static_cast<uint8_t>(file.spans.size()));
     uint32_t offsetInFile = 0;
     for (const TvfsSpan& span : file.spans) {
-      PutBig(parts.vfsTable, offsetInFile, 4);
-      PutBig(parts.vfsTable, span.contentSize, 4);
-      PutBig(parts.vfsTable, parts.cft.size(), width);
+      vfsTable.u32be(offsetInFile);
+      vfsTable.u32be(span.contentSize);
+      vfsTable.be(cft.size(), width);
       offsetInFile += span.contentSize;
-      parts.cft.insert(parts.cft.end(), span.ekey.begin(), span.ekey.begin() + root.ekeySize);
-      PutBig(parts.cft, span.encodedSize, 4);
+      cft.bytes(std::span(span.ekey).first(root.ekeySize));
+      cft.u32be(span.encodedSize);
     }
     items.push_back({file.name, vfsOffset});
   }
+  parts.vfsTable = vfsTable.take();
+  parts.cft = cft.take();
   const std::vector<uint8_t> content = PathTableWriter(root.innerSeparator).Node(items);
   if (root.rootFolder) {
     parts.pathTable = PathEntryBytes(false, std::nullopt, false, FolderValue(content.size()));
@@ -193,24 +193,25 @@ std::vector<uint8_t> AssembleTvfs(const TvfsParts& parts) {
   const uint32_t pathOffset = h.headerSize;
   const uint32_t vfsOffset = pathOffset + static_cast<uint32_t>(parts.pathTable.size());
   const uint32_t cftOffset = vfsOffset + static_cast<uint32_t>(parts.vfsTable.size());
-  std::vector<uint8_t> out(h.signature.begin(), h.signature.end());
-  out.push_back(h.version);
-  out.push_back(h.headerSize);
-  out.push_back(h.ekeySize.value_or(parts.ekeySize));
-  out.push_back(h.patchKeySize.value_or(h.ekeySize.value_or(parts.ekeySize)));
-  PutBig(out, 0, 4);
-  PutBig(out, h.pathOffset.value_or(pathOffset), 4);
-  PutBig(out, h.pathSize.value_or(parts.pathTable.size()), 4);
-  PutBig(out, h.vfsOffset.value_or(vfsOffset), 4);
-  PutBig(out, h.vfsSize.value_or(parts.vfsTable.size()), 4);
-  PutBig(out, h.cftOffset.value_or(cftOffset), 4);
-  PutBig(out, h.cftSize.value_or(parts.cft.size()), 4);
-  PutBig(out, 8, 2);
-  out.resize(h.headerSize, 0);
-  out.insert(out.end(), parts.pathTable.begin(), parts.pathTable.end());
-  out.insert(out.end(), parts.vfsTable.begin(), parts.vfsTable.end());
-  out.insert(out.end(), parts.cft.begin(), parts.cft.end());
-  return out;
+  ByteWriter out;
+  out.text(h.signature);
+  out.u8(h.version);
+  out.u8(h.headerSize);
+  out.u8(h.ekeySize.value_or(parts.ekeySize));
+  out.u8(h.patchKeySize.value_or(h.ekeySize.value_or(parts.ekeySize)));
+  out.u32be(0);
+  out.u32be(h.pathOffset.value_or(pathOffset));
+  out.u32be(h.pathSize.value_or(parts.pathTable.size()));
+  out.u32be(h.vfsOffset.value_or(vfsOffset));
+  out.u32be(h.vfsSize.value_or(parts.vfsTable.size()));
+  out.u32be(h.cftOffset.value_or(cftOffset));
+  out.u32be(h.cftSize.value_or(parts.cft.size()));
+  out.u16be(8);
+  out.resize(h.headerSize);
+  out.bytes(parts.pathTable);
+  out.bytes(parts.vfsTable);
+  out.bytes(parts.cft);
+  return out.take();
 }
 
 std::vector<uint8_t> WriteTvfs(const TvfsRoot& root) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "roots/file_tree.h"
+#include "testkit/byte_writer.h"
 
 namespace kestrine::testkit {
 
@@ -10,52 +11,38 @@ namespace {
 
 constexpr uint32_t kHeadedHeaderSize = 20;
 
-void Put32(std::vector<uint8_t>& out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-void Put64(std::vector<uint8_t>& out, uint64_t value) {
-  Put32(out, static_cast<uint32_t>(value));
-  Put32(out, static_cast<uint32_t>(value >> 32));
-}
-
-void PutKey(std::vector<uint8_t>& out, const Key16& key) {
-  out.insert(out.end(), key.begin(), key.end());
-}
-
-void PutBlockHeader(std::vector<uint8_t>& out, const WowRootBlock& block, uint32_t version) {
-  Put32(out, block.fileCount.value_or(static_cast<uint32_t>(block.files.size())));
+void PutBlockHeader(ByteWriter& out, const WowRootBlock& block, uint32_t version) {
+  out.u32le(block.fileCount.value_or(static_cast<uint32_t>(block.files.size())));
   if (version < 2) {
-    Put32(out, block.contentFlags);
-    Put32(out, block.localeFlags);
+    out.u32le(block.contentFlags);
+    out.u32le(block.localeFlags);
     return;
   }
   constexpr uint32_t kByteBits = 0xFFu << 17;
-  Put32(out, block.localeFlags);
-  Put32(out, block.contentFlags & 0xFFFF);
-  Put32(out, block.contentFlags & ~0xFFFFu & ~kByteBits);
-  out.push_back(static_cast<uint8_t>(block.contentFlags >> 17));
+  out.u32le(block.localeFlags);
+  out.u32le(block.contentFlags & 0xFFFF);
+  out.u32le(block.contentFlags & ~0xFFFFu & ~kByteBits);
+  out.u8(static_cast<uint8_t>(block.contentFlags >> 17));
 }
 
-void PutBlock(std::vector<uint8_t>& out, const WowRootBlock& block, uint32_t version,
-              bool oldEntries) {
+void PutBlock(ByteWriter& out, const WowRootBlock& block, uint32_t version, bool oldEntries) {
   PutBlockHeader(out, block, version);
   uint32_t previous = 0;
   for (size_t i = 0; i < block.files.size(); ++i) {
     const uint32_t id = block.files[i].fileId;
-    Put32(out, i == 0 ? id : id - previous - 1);
+    out.u32le(i == 0 ? id : id - previous - 1);
     previous = id;
   }
   if (oldEntries) {
     for (const WowRootFile& file : block.files) {
-      PutKey(out, file.ckey);
-      Put64(out, file.NameHashWritten());
+      out.bytes(file.ckey);
+      out.u64le(file.NameHashWritten());
     }
     return;
   }
-  for (const WowRootFile& file : block.files) PutKey(out, file.ckey);
+  for (const WowRootFile& file : block.files) out.bytes(file.ckey);
   if (block.contentFlags & 0x10000000) return;
-  for (const WowRootFile& file : block.files) Put64(out, file.NameHashWritten());
+  for (const WowRootFile& file : block.files) out.u64le(file.NameHashWritten());
 }
 
 uint32_t TotalFiles(const WowRootPlan& plan) {
@@ -73,20 +60,18 @@ uint32_t NamedFiles(const WowRootPlan& plan) {
   return plan.namedCount.value_or(static_cast<uint32_t>(named));
 }
 
-void PutHeader(std::vector<uint8_t>& out, const WowRootPlan& plan) {
+void PutHeader(ByteWriter& out, const WowRootPlan& plan) {
   if (plan.layout == WowLayout::kHeaderless) return;
-  out.insert(out.end(), {'T', 'S', 'F', 'M'});
+  out.text("TSFM");
   if (plan.layout == WowLayout::kHeaded) {
-    Put32(out, plan.headerSize.value_or(kHeadedHeaderSize));
-    Put32(out, plan.version);
+    out.u32le(plan.headerSize.value_or(kHeadedHeaderSize));
+    out.u32le(plan.version);
   }
-  Put32(out, TotalFiles(plan));
-  Put32(out, NamedFiles(plan));
+  out.u32le(TotalFiles(plan));
+  out.u32le(NamedFiles(plan));
   // A larger header size pads the header; a smaller one leaves the blocks
   // behind the whole header, where the reader does not look for them.
-  if (plan.layout == WowLayout::kHeaded && plan.padHeader) {
-    out.resize(std::max<size_t>(out.size(), plan.headerSize.value_or(0)));
-  }
+  if (plan.layout == WowLayout::kHeaded && plan.padHeader) out.padTo(plan.headerSize.value_or(0));
 }
 
 }  // namespace
@@ -120,14 +105,14 @@ WowRootFile WowFile(uint32_t fileId, const Key16& ckey, std::string name, bool h
 }
 
 std::vector<uint8_t> WriteWowRoot(const WowRootPlan& plan) {
-  std::vector<uint8_t> out;
+  ByteWriter out;
   PutHeader(out, plan);
   const uint32_t version = plan.layout == WowLayout::kHeaded ? plan.version : 0;
   for (const WowRootBlock& block : plan.blocks) {
     PutBlock(out, block, version, plan.layout == WowLayout::kHeaderless);
   }
-  out.resize(out.size() - std::min(plan.truncateBy, out.size()));
-  return out;
+  out.dropLast(plan.truncateBy);
+  return out.take();
 }
 
 uint32_t UnnamedFilesOf(const WowRootPlan& plan) {

@@ -15,6 +15,7 @@
 #include "storage/storage.h"
 #include "testkit/blte.h"
 #include "testkit/build_files.h"
+#include "testkit/index_files.h"
 #include "testkit/stored_files.h"
 #include "testkit/stream_files.h"
 
@@ -72,13 +73,11 @@ StoredFile WithTable(uint32_t seed, std::function<void(BltePlan&)> change) {
   return EncodeFile(PatternBytes(300, seed), layout);
 }
 
-// The archive record of a file stored unframed: the 30-byte header the
-// testkit writes (EKey, u32le record size, zeros), then the bytes.
+// The archive record of a file stored unframed: the testkit's record
+// header, then the bytes.
 std::vector<uint8_t> ArchiveRecord(const StoredFile& file) {
-  std::vector<uint8_t> record(file.ekey.begin(), file.ekey.end());
-  const uint32_t size = static_cast<uint32_t>(file.encoded.size() + 30);
-  for (int i = 0; i < 4; ++i) record.push_back(static_cast<uint8_t>(size >> (8 * i)));
-  record.resize(30, 0);
+  const auto size = static_cast<uint32_t>(testkit::kArchiveRecordHeaderSize + file.encoded.size());
+  std::vector<uint8_t> record = testkit::ArchiveRecordHeader(file.ekey, size);
   record.insert(record.end(), file.encoded.begin(), file.encoded.end());
   return record;
 }
