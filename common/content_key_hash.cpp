@@ -27,7 +27,7 @@ extern "C" void kestrine_content_key_hash_start(KestrineContentKeyHash* hash) {
 }
 
 extern "C" void kestrine_content_key_hash_update(KestrineContentKeyHash* hash, const void* data,
-                                                size_t size) {
+                                                 size_t size) {
   if (hash == nullptr || (data == nullptr && size != 0)) return;
   HasherOf(hash).Update({static_cast<const uint8_t*>(data), size});
 }

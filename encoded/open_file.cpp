@@ -384,7 +384,7 @@ bool ParseFileDataIdName(const char* name, uint32_t* fileDataId) {
 }
 
 extern "C" bool kestrine_open_file(KestrineStorage* handle, const char* name,
-                                  KestrineFile** file) try {
+                                   KestrineFile** file) try {
   TCascStorage* storage = StorageFromHandle(handle);
   if (storage == nullptr) return FailWith(kErrorInvalidHandle);
   if (name == nullptr || name[0] == '\0' || file == nullptr) {
@@ -416,7 +416,7 @@ extern "C" uint32_t kestrine_get_file_size(KestrineFile* handle, uint64_t* conte
 }
 
 extern "C" bool kestrine_read_file(KestrineFile* handle, void* buffer, uint32_t bytesToRead,
-                                  uint32_t* bytesRead) try {
+                                   uint32_t* bytesRead) try {
   TCascFile* file = FileFromHandle(handle);
   if (file == nullptr) return Fail(bytesRead, kErrorInvalidHandle);
   if (buffer == nullptr) return Fail(bytesRead, kErrorInvalidParameter);

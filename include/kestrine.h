@@ -37,7 +37,7 @@
 #define KESTRINE_VERSION_PATCH 0
 #define KESTRINE_VERSION_STRING "0.1.0"
 /* Major, minor and patch packed into one number, 0xMMmmpp. */
-#define KESTRINE_VERSION_NUMBER                                                   \
+#define KESTRINE_VERSION_NUMBER                                                         \
   (((uint32_t)KESTRINE_VERSION_MAJOR << 16) | ((uint32_t)KESTRINE_VERSION_MINOR << 8) | \
    (uint32_t)KESTRINE_VERSION_PATCH)
 
@@ -108,18 +108,18 @@ typedef bool (*KestrineProductCallback)(void* context, const char** productCodes
  * The callbacks are called during the open only; the strings need to live
  * until kestrine_open_storage returns. */
 typedef struct KestrineOpenArgs {
-  uint64_t size;                              /* sizeof(KestrineOpenArgs) = 88 */
-  const char* localPath;                      /* first segment of the parameter string */
-  const char* productCode;                    /* optional, one product of the installation */
-  const char* region;                         /* optional two-letter region code */
-  KestrineProgressCallback progressCallback;  /* optional */
+  uint64_t size;                             /* sizeof(KestrineOpenArgs) = 88 */
+  const char* localPath;                     /* first segment of the parameter string */
+  const char* productCode;                   /* optional, one product of the installation */
+  const char* region;                        /* optional two-letter region code */
+  KestrineProgressCallback progressCallback; /* optional */
   void* progressContext;
   KestrineProductCallback productCallback; /* optional */
   void* productContext;
-  uint32_t localeMask;   /* 0: the storage's default */
-  uint32_t flags;        /* KESTRINE_OPEN_ONLINE_FALLBACK */
-  const char* buildKey;  /* optional, 32 hex digits (online storages) */
-  const char* cdnHost;   /* optional host or URL of a content server */
+  uint32_t localeMask;  /* 0: the storage's default */
+  uint32_t flags;       /* KESTRINE_OPEN_ONLINE_FALLBACK */
+  const char* buildKey; /* optional, 32 hex digits (online storages) */
+  const char* cdnHost;  /* optional host or URL of a content server */
 } KestrineOpenArgs;
 
 /* Parameter string: local path, then optionally "*" and a CDN host (recognised
@@ -236,19 +236,19 @@ KESTRINE_API uint32_t kestrine_locale_mask_from_code(const char* code);
  * it covers are filled (size 8 fills none), so that a caller built against an
  * older, shorter record keeps working. New fields are only ever appended. */
 typedef struct KestrineStorageInfo {
-  uint64_t size;               /* sizeof(KestrineStorageInfo) */
-  char productCode[32];        /* empty when the storage names none */
-  char region[8];              /* empty when none */
-  uint32_t buildFileKind;      /* 0 none, 1 ".build.db", 2 ".build.info",
-                                  3 "data\.build.config", 4 "versions" */
-  uint32_t buildNumber;        /* 0 when unknown */
-  uint32_t localeMask;         /* the mask the root was loaded with */
-  uint32_t rootFormat;         /* KESTRINE_ROOT_... */
-  uint64_t contentEntries;     /* content entries the storage knows */
-  uint64_t namedFiles;         /* files the root names (by name or file id) */
-  uint64_t localEncodedFiles;  /* content entries located in the local archives */
-  uint64_t totalContentSize;   /* sum of the known content sizes of the entries */
-  uint32_t online;             /* 1 for a storage read from content servers */
+  uint64_t size;              /* sizeof(KestrineStorageInfo) */
+  char productCode[32];       /* empty when the storage names none */
+  char region[8];             /* empty when none */
+  uint32_t buildFileKind;     /* 0 none, 1 ".build.db", 2 ".build.info",
+                                 3 "data\.build.config", 4 "versions" */
+  uint32_t buildNumber;       /* 0 when unknown */
+  uint32_t localeMask;        /* the mask the root was loaded with */
+  uint32_t rootFormat;        /* KESTRINE_ROOT_... */
+  uint64_t contentEntries;    /* content entries the storage knows */
+  uint64_t namedFiles;        /* files the root names (by name or file id) */
+  uint64_t localEncodedFiles; /* content entries located in the local archives */
+  uint64_t totalContentSize;  /* sum of the known content sizes of the entries */
+  uint32_t online;            /* 1 for a storage read from content servers */
   uint32_t reserved;
   char cacheFolder[260]; /* online storages: the local cache folder, else empty */
 } KestrineStorageInfo;

@@ -206,8 +206,7 @@ class Storage : public HandleOwner<KestrineStorage, detail::CloseStorage> {
     KestrineOpenArgs defaults{};
     defaults.size = sizeof defaults;
     kestrine_set_last_error(KESTRINE_ERROR_SUCCESS);
-    KestrineStorage* handle =
-        kestrine_open_storage(parameters, args != nullptr ? args : &defaults);
+    KestrineStorage* handle = kestrine_open_storage(parameters, args != nullptr ? args : &defaults);
     if (handle == nullptr) detail::ThrowLastError(KESTRINE_ERROR_CAN_NOT_COMPLETE);
     return Storage(handle);
   }

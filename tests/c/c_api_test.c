@@ -11,12 +11,12 @@
 
 static int failures = 0;
 
-#define CHECK(condition)                                                  \
-  do {                                                                    \
-    if (!(condition)) {                                                   \
+#define CHECK(condition)                                                      \
+  do {                                                                        \
+    if (!(condition)) {                                                       \
       fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition); \
-      ++failures;                                                         \
-    }                                                                     \
+      ++failures;                                                             \
+    }                                                                         \
   } while (0)
 
 struct Expected {
@@ -38,7 +38,8 @@ static unsigned char* ReadPlainFile(const char* path, size_t* size) {
   unsigned char* bytes = NULL;
   long length;
   if (file == NULL) return NULL;
-  if (fseek(file, 0, SEEK_END) == 0 && (length = ftell(file)) >= 0 && fseek(file, 0, SEEK_SET) == 0) {
+  if (fseek(file, 0, SEEK_END) == 0 && (length = ftell(file)) >= 0 &&
+      fseek(file, 0, SEEK_SET) == 0) {
     bytes = malloc((size_t)length + 1);
     if (bytes != NULL && fread(bytes, 1, (size_t)length, file) != (size_t)length) {
       free(bytes);
@@ -114,7 +115,8 @@ static void CheckSearch(KestrineStorage* storage) {
 
 /* Reads `name` in pieces of odd sizes; compares with the generator's bytes
  * and with the content key. */
-static void CheckFile(KestrineStorage* storage, const char* folder, const struct Expected* expected) {
+static void CheckFile(KestrineStorage* storage, const char* folder,
+                      const struct Expected* expected) {
   char path[1024];
   size_t expectedSize = 0;
   unsigned char* expectedBytes;

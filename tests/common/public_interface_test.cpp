@@ -39,13 +39,28 @@ TEST(ErrorTextTest, EveryNumberTheLibraryReportsHasItsOwnWords) {
   }
   // The numbers the storage, the online layer and the OS wrapper use, as
   // the C++ code names them.
-  for (uint32_t number :
-       {kErrorSuccess, kErrorFileNotFound, kErrorPathNotFound, kErrorTooManyOpenFiles,
-        kErrorAccessDenied, kErrorInvalidHandle, kErrorNotEnoughMemory, kErrorBadFormat,
-        kErrorHandleEof, kErrorNotSupported, kErrorInvalidParameter, kErrorDiskFull,
-        kErrorInsufficientBuffer, kErrorAlreadyExists, kErrorCanNotComplete,
-        kErrorBlockReadFailed, kErrorIoDevice, kErrorCancelled, kErrorFileCorrupt,
-        kErrorNetworkUnreachable, kErrorUnknownFileKey, kErrorHostNotFound}) {
+  for (uint32_t number : {kErrorSuccess,
+                          kErrorFileNotFound,
+                          kErrorPathNotFound,
+                          kErrorTooManyOpenFiles,
+                          kErrorAccessDenied,
+                          kErrorInvalidHandle,
+                          kErrorNotEnoughMemory,
+                          kErrorBadFormat,
+                          kErrorHandleEof,
+                          kErrorNotSupported,
+                          kErrorInvalidParameter,
+                          kErrorDiskFull,
+                          kErrorInsufficientBuffer,
+                          kErrorAlreadyExists,
+                          kErrorCanNotComplete,
+                          kErrorBlockReadFailed,
+                          kErrorIoDevice,
+                          kErrorCancelled,
+                          kErrorFileCorrupt,
+                          kErrorNetworkUnreachable,
+                          kErrorUnknownFileKey,
+                          kErrorHostNotFound}) {
     EXPECT_STRNE(ErrorText(number), "unknown error") << number;
   }
 }

@@ -50,9 +50,10 @@ StoragePtr StorageWith(BuildFileKind kind, const std::string& folder,
 std::vector<uint8_t> ReadAll(TCascFile* file, uint32_t* error) {
   std::vector<uint8_t> content(1 << 16);
   uint32_t count = 0;
-  *error = ReadOpenFile(HandleOf(file), content.data(), static_cast<uint32_t>(content.size()), &count)
-               ? kErrorSuccess
-               : GetCascError();
+  *error =
+      ReadOpenFile(HandleOf(file), content.data(), static_cast<uint32_t>(content.size()), &count)
+          ? kErrorSuccess
+          : GetCascError();
   content.resize(count);
   return content;
 }

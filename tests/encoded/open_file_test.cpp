@@ -271,7 +271,8 @@ TEST_F(StoredFilesTest, TheWholeFileReaderDecodesEverySpanInOnePass) {
   uint32_t count = 0;
   // Only the whole file at once.
   EXPECT_FALSE(ReadOpenFile(HandleOf(file), content.data(), 100, &count));
-  ASSERT_TRUE(ReadOpenFile(HandleOf(file), content.data(), static_cast<uint32_t>(content.size()), &count));
+  ASSERT_TRUE(
+      ReadOpenFile(HandleOf(file), content.data(), static_cast<uint32_t>(content.size()), &count));
   EXPECT_EQ(count, content.size());
   EXPECT_TRUE(content == stored.content);
   CloseFile(HandleOf(file));
@@ -294,7 +295,8 @@ TEST_F(StoredFilesTest, TheWholeFileReaderStopsAtTheFirstSpanThatFails) {
     const size_t size = first.content.size() + second.content.size();
     content.assign(size, 0);
     count = 0;
-    const bool read = ReadOpenFile(HandleOf(file), content.data(), static_cast<uint32_t>(size), &count);
+    const bool read =
+        ReadOpenFile(HandleOf(file), content.data(), static_cast<uint32_t>(size), &count);
     CloseFile(HandleOf(file));
     entry->spanCount = 1;
     return read;
@@ -367,9 +369,9 @@ TEST_F(StoredFilesTest, BadNamesHandlesAndArguments) {
   // Every file operation checks the handle; the read also its buffer.
   uint8_t buffer[4];
   uint64_t size = 0;
-  for (FileHandle bad : {static_cast<FileHandle>(nullptr), reinterpret_cast<FileHandle>(~uintptr_t{0}),
-                         reinterpret_cast<FileHandle>(notAStorage + 8),
-                         reinterpret_cast<FileHandle>(storage_)}) {
+  for (FileHandle bad :
+       {static_cast<FileHandle>(nullptr), reinterpret_cast<FileHandle>(~uintptr_t{0}),
+        reinterpret_cast<FileHandle>(notAStorage + 8), reinterpret_cast<FileHandle>(storage_)}) {
     EXPECT_FALSE(ReadOpenFile(bad, buffer, 4, nullptr));
     EXPECT_EQ(GetCascError(), kErrorInvalidHandle);
     EXPECT_EQ(GetFileContentSize(bad, &size), kErrorInvalidHandle);

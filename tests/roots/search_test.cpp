@@ -185,9 +185,8 @@ TEST_F(SearchWithIdsTest, NamelessNodesAreNamedAfterTheirId) {
 TEST_F(SearchTest, HandlesAreCheckedAndHoldTheStorage) {
   SearchResult result;
   uint32_t foreign[4] = {1, 2, 3, 4};
-  for (SearchHandle bad :
-       {SearchHandle{nullptr}, reinterpret_cast<SearchHandle>(~uintptr_t{0}),
-        reinterpret_cast<SearchHandle>(foreign)}) {
+  for (SearchHandle bad : {SearchHandle{nullptr}, reinterpret_cast<SearchHandle>(~uintptr_t{0}),
+                           reinterpret_cast<SearchHandle>(foreign)}) {
     SetCascError(0);
     EXPECT_FALSE(SearchNext(bad, &result));
     EXPECT_EQ(GetCascError(), kErrorInvalidParameter);

@@ -223,7 +223,7 @@ TEST(CloseStorageTest, RefusesInvalidHandlesWithError87) {
   char shortSignature[16] = "CASCSTO";
   for (StorageHandle handle :
        {static_cast<StorageHandle>(nullptr), reinterpret_cast<StorageHandle>(~uintptr_t{0}),
-                       reinterpret_cast<StorageHandle>(wrongSignature),
+        reinterpret_cast<StorageHandle>(wrongSignature),
         reinterpret_cast<StorageHandle>(shortSignature)}) {
     SetCascError(0);
     EXPECT_FALSE(CloseStorage(handle));

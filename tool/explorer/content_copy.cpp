@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-
 namespace kestrine::explorer {
 
 namespace {

@@ -21,8 +21,8 @@ bool PrepareCacheFolder(const std::string& parameters) {
     if (!marker) error = std::error_code(errno, std::generic_category());
   }
   if (error) {
-    std::fprintf(stderr, "kestrine-casc: cannot prepare the cache folder %s: %s\n",
-                 folder.c_str(), error.message().c_str());
+    std::fprintf(stderr, "kestrine-casc: cannot prepare the cache folder %s: %s\n", folder.c_str(),
+                 error.message().c_str());
     return false;
   }
   return true;

@@ -15,7 +15,7 @@ namespace {
 using namespace kestrine::testkit;
 
 struct NamedContent {
-  const char* storageName;  // as the root names it
+  const char* storageName;   // as the root names it
   const char* expectedName;  // its bytes below "expected/"
   std::vector<uint8_t> content;
 };
