@@ -152,7 +152,7 @@ inline std::vector<FloorFrame> FramesOf(TCascStorage& storage, const Key16& ckey
                         frame.contentSize, checked});
     }
   }
-  CloseFile(file);
+  CloseFile(HandleOf(file));
   return frames;
 }
 

@@ -6,11 +6,11 @@ namespace {
 thread_local uint32_t t_lastError = kErrorSuccess;
 }
 
-uint32_t GetCascError() {
+extern "C" uint32_t kestrine_get_last_error(void) {
   return t_lastError;
 }
 
-void SetCascError(uint32_t error) {
+extern "C" void kestrine_set_last_error(uint32_t error) {
   t_lastError = error;
 }
 

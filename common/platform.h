@@ -19,13 +19,15 @@
 #include <string>
 #include <string_view>
 
+#include "kestrine.h"
+
 namespace kestrine::platform {
 
-// Windows numbers for OS failures that the storage layer has no name for.
-inline constexpr uint32_t kErrorTooManyOpenFiles = 4;
-inline constexpr uint32_t kErrorAccessDenied = 5;
-inline constexpr uint32_t kErrorAlreadyExists = 183;
-inline constexpr uint32_t kErrorIoDevice = 1117;
+// The Windows numbers of OS failures (the public header has them all).
+using kestrine::kErrorAccessDenied;
+using kestrine::kErrorAlreadyExists;
+using kestrine::kErrorIoDevice;
+using kestrine::kErrorTooManyOpenFiles;
 
 // The OS path for an internal path: separators turned into '/', and missing
 // components resolved without regard to case when that finds them.

@@ -26,7 +26,7 @@ struct ReadResult {
 
 TCascFile* FileFromHandle(FileHandle handle) {
   if (!HasSignature(handle, "CASCFILE")) return nullptr;
-  TCascFile* file = static_cast<TCascFile*>(handle);
+  TCascFile* file = reinterpret_cast<TCascFile*>(handle);
   return file->entries != nullptr ? file : nullptr;
 }
 
@@ -383,7 +383,8 @@ bool ParseFileDataIdName(const char* name, uint32_t* fileDataId) {
   return false;
 }
 
-bool OpenFileByName(StorageHandle handle, const char* name, FileHandle* file) try {
+extern "C" bool kestrine_open_file(KestrineStorage* handle, const char* name,
+                                   KestrineFile** file) try {
   TCascStorage* storage = StorageFromHandle(handle);
   if (storage == nullptr) return FailWith(kErrorInvalidHandle);
   if (name == nullptr || name[0] == '\0' || file == nullptr) {
@@ -395,13 +396,13 @@ bool OpenFileByName(StorageHandle handle, const char* name, FileHandle* file) tr
   if (uint32_t error = OpenFileByEntry(*storage, *entry, FF_VERIFY_FRAMES, opened)) {
     return FailWith(error);
   }
-  *file = opened;
+  *file = reinterpret_cast<KestrineFile*>(opened);
   return true;
 } catch (...) {
   return FailFromException(false);
 }
 
-uint32_t GetFileContentSize(FileHandle handle, uint64_t* contentSize) try {
+extern "C" uint32_t kestrine_get_file_size(KestrineFile* handle, uint64_t* contentSize) try {
   TCascFile* file = FileFromHandle(handle);
   if (file == nullptr) return kErrorInvalidHandle;
   if (contentSize == nullptr) return kErrorInvalidParameter;
@@ -414,7 +415,8 @@ uint32_t GetFileContentSize(FileHandle handle, uint64_t* contentSize) try {
   return ErrorFromException();
 }
 
-bool ReadOpenFile(FileHandle handle, void* buffer, uint32_t bytesToRead, uint32_t* bytesRead) try {
+extern "C" bool kestrine_read_file(KestrineFile* handle, void* buffer, uint32_t bytesToRead,
+                                   uint32_t* bytesRead) try {
   TCascFile* file = FileFromHandle(handle);
   if (file == nullptr) return Fail(bytesRead, kErrorInvalidHandle);
   if (buffer == nullptr) return Fail(bytesRead, kErrorInvalidParameter);
@@ -423,7 +425,7 @@ bool ReadOpenFile(FileHandle handle, void* buffer, uint32_t bytesToRead, uint32_
   return Fail(bytesRead, ErrorFromException());
 }
 
-bool GetFileContentKey(FileHandle handle, uint8_t ckey[16]) try {
+extern "C" bool kestrine_get_file_content_key(KestrineFile* handle, uint8_t ckey[16]) try {
   TCascFile* file = FileFromHandle(handle);
   if (file == nullptr) return FailWith(kErrorInvalidHandle);
   if (ckey == nullptr) return FailWith(kErrorInvalidParameter);
@@ -436,7 +438,7 @@ bool GetFileContentKey(FileHandle handle, uint8_t ckey[16]) try {
   return FailFromException(false);
 }
 
-bool CloseFile(FileHandle handle) try {
+extern "C" bool kestrine_close_file(KestrineFile* handle) try {
   TCascFile* file = FileFromHandle(handle);
   if (file == nullptr) return FailWith(kErrorInvalidHandle);
   delete file;

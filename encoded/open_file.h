@@ -79,6 +79,11 @@ struct TCascFile {
   PageBuffer frameBuffer;
 };
 
+// The public handle of an open file (whose record starts with its signature).
+inline FileHandle HandleOf(TCascFile* file) {
+  return reinterpret_cast<FileHandle>(file);
+}
+
 // Opens the file whose first span is `entry` (for internal callers: the
 // manifests, the roots, opens by key). Returns 0 or the error number.
 [[nodiscard]] uint32_t OpenFileByEntry(TCascStorage& storage, ContentEntry& entry, uint32_t flags,

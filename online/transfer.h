@@ -33,10 +33,10 @@
 #include <string>
 #include <vector>
 
+#include "kestrine.h"
+
 namespace kestrine {
 
-// A host name that does not resolve (5035 is kErrorNetworkUnreachable).
-inline constexpr uint32_t kErrorHostNotFound = 11001;
 // A response whose expected total passes this is abandoned (11).
 inline constexpr uint64_t kMaxResponseSize = 0x40000000;
 

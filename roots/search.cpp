@@ -23,7 +23,7 @@ void ResetResult(SearchResult& result) {
   std::memset(result.ekey, 0, sizeof result.ekey);
   result.tagBitMask = 0;
   result.fileSize = ~uint64_t{0};
-  result.plainName = result.fileName;
+  result.plainNameOffset = 0;
   result.fileDataId = 0xFFFFFFFF;
   result.localeFlags = 0xFFFFFFFF;
   result.contentFlags = 0xFFFFFFFF;
@@ -32,10 +32,11 @@ void ResetResult(SearchResult& result) {
   result.nameType = kNameFull;
 }
 
-char* PlainName(char* name) {
-  char* plain = name;
-  for (char* at = name; *at != '\0'; ++at) {
-    if (*at == '/' || *at == '\\') plain = at + 1;
+// Where the name behind the last separator starts.
+uint32_t PlainNameOffset(const char* name) {
+  uint32_t plain = 0;
+  for (uint32_t at = 0; name[at] != '\0'; ++at) {
+    if (name[at] == '/' || name[at] == '\\') plain = at + 1;
   }
   return plain;
 }
@@ -116,7 +117,7 @@ bool SearchStep(TCascSearch& search, SearchResult& result) {
 
 TCascSearch* SearchFromHandle(SearchHandle handle) {
   if (!HasSignature(handle, "CASCFIND")) return nullptr;
-  return static_cast<TCascSearch*>(handle);
+  return reinterpret_cast<TCascSearch*>(handle);
 }
 
 }  // namespace
@@ -151,12 +152,13 @@ void FillSearchResult(TCascStorage& storage, const ContentEntry& entry, SearchRe
   result.resultFlags = (result.resultFlags & ~kResultLocal) | (entry.flags & EF_LOCAL ? 1 : 0);
   if (result.fileSize == ~uint64_t{0}) result.fileSize = SpanFileSize(storage, entry);
   if (result.fileName[0] == '\0') GenerateName(entry, result);
-  result.plainName = PlainName(result.fileName);
+  result.plainNameOffset = PlainNameOffset(result.fileName);
 }
 
 // A null mask is the mask that matches everything.
-SearchHandle SearchFirst(StorageHandle storageHandle, const char* mask, SearchResult* result,
-                         const char* listFile) try {
+extern "C" KestrineSearch* kestrine_search_first(KestrineStorage* storageHandle, const char* mask,
+                                                 KestrineSearchResult* result,
+                                                 const char* listFile) try {
   TCascStorage* storage = StorageFromHandle(storageHandle);
   if (storage == nullptr || result == nullptr) {
     SetCascError(kErrorInvalidParameter);
@@ -171,12 +173,12 @@ SearchHandle SearchFirst(StorageHandle storageHandle, const char* mask, SearchRe
     SetCascError(kErrorFileNotFound);
     return nullptr;  // the handle goes, and its storage reference with it
   }
-  return search.release();
+  return reinterpret_cast<KestrineSearch*>(search.release());
 } catch (...) {
-  return FailFromException<SearchHandle>(nullptr);
+  return FailFromException<KestrineSearch*>(nullptr);
 }
 
-bool SearchNext(SearchHandle handle, SearchResult* result) try {
+extern "C" bool kestrine_search_next(KestrineSearch* handle, KestrineSearchResult* result) try {
   TCascSearch* search = SearchFromHandle(handle);
   if (search == nullptr || result == nullptr) return FailWith(kErrorInvalidParameter);
   return SearchStep(*search, *result);
@@ -184,7 +186,7 @@ bool SearchNext(SearchHandle handle, SearchResult* result) try {
   return FailFromException(false);
 }
 
-bool SearchClose(SearchHandle handle) try {
+extern "C" bool kestrine_search_close(KestrineSearch* handle) try {
   TCascSearch* search = SearchFromHandle(handle);
   if (search == nullptr) return FailWith(kErrorInvalidParameter);
   delete search;

@@ -11,7 +11,7 @@ namespace kestrine {
 namespace {
 
 struct FileCloser {
-  void operator()(TCascFile* file) const { CloseFile(file); }
+  void operator()(TCascFile* file) const { CloseFile(HandleOf(file)); }
 };
 using FileGuard = std::unique_ptr<TCascFile, FileCloser>;
 
@@ -37,7 +37,7 @@ uint32_t ReadWhole(TCascFile& file, uint32_t size, std::vector<uint8_t>& out) {
   }
   if (size == 0) return kErrorSuccess;
   uint32_t bytesRead = 0;
-  if (!ReadOpenFile(&file, out.data(), size, &bytesRead)) {
+  if (!ReadOpenFile(HandleOf(&file), out.data(), size, &bytesRead)) {
     const uint32_t error = GetCascError();
     return error != kErrorSuccess ? error : kErrorFileCorrupt;
   }

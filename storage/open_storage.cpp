@@ -134,7 +134,8 @@ StorageOpenArgs EffectiveArgs(const StorageOpenArgs& caller, const ParameterSegm
 
 }  // namespace
 
-StorageHandle OpenStorage(const char* parameters, StorageOpenArgs* args) try {
+extern "C" KestrineStorage* kestrine_open_storage(const char* parameters,
+                                                  const KestrineOpenArgs* args) try {
   if (args == nullptr || !ArgsCover(*args, kLocalPathEnd)) {
     SetCascError(kErrorInvalidParameter);
     return nullptr;
@@ -159,12 +160,12 @@ StorageHandle OpenStorage(const char* parameters, StorageOpenArgs* args) try {
     return nullptr;
   }
   SetCascError(kErrorSuccess);
-  return storage.release();
+  return reinterpret_cast<KestrineStorage*>(storage.release());
 } catch (...) {
-  return FailFromException<StorageHandle>(nullptr);
+  return FailFromException<KestrineStorage*>(nullptr);
 }
 
-bool CloseStorage(StorageHandle handle) try {
+extern "C" bool kestrine_close_storage(KestrineStorage* handle) try {
   TCascStorage* storage = StorageFromHandle(handle);
   if (storage == nullptr) return FailWith(kErrorInvalidParameter);
   ReleaseStorage(storage);

@@ -31,7 +31,7 @@ void ReleaseStorage(TCascStorage* storage) {
 
 TCascStorage* StorageFromHandle(StorageHandle handle) {
   if (!HasSignature(handle, "CASCSTOR")) return nullptr;
-  return static_cast<TCascStorage*>(handle);
+  return reinterpret_cast<TCascStorage*>(handle);
 }
 
 bool ProgressCancelled(TCascStorage& storage, uint32_t stage, const char* name, uint32_t current,

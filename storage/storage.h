@@ -150,6 +150,10 @@ struct StorageReferenceDrop {
 using StorageReference = std::unique_ptr<TCascStorage, StorageReferenceDrop>;
 // The storage behind a public handle, or null when the handle is not one.
 TCascStorage* StorageFromHandle(StorageHandle handle);
+// The public handle of a storage record (which starts with its signature).
+inline StorageHandle HandleOf(TCascStorage* storage) {
+  return reinterpret_cast<StorageHandle>(storage);
+}
 
 // Reports progress to the open's callback, if any. True when the callback
 // asks to cancel the open.

@@ -46,7 +46,7 @@ StorageInfo Describe(TCascStorage& storage) {
 
 }  // namespace
 
-bool GetStorageInfo(StorageHandle handle, StorageInfo* info) try {
+extern "C" bool kestrine_get_storage_info(KestrineStorage* handle, KestrineStorageInfo* info) try {
   TCascStorage* storage = StorageFromHandle(handle);
   if (storage == nullptr || info == nullptr || info->size < sizeof info->size) {
     return FailWith(kErrorInvalidParameter);

@@ -59,7 +59,7 @@ const MemoryStorage::File* MemoryStorage::FindFile(const std::string& name) cons
   return &it->second;
 }
 
-StorageHandle MemoryStorage::OpenStorage(const char* parameters, StorageOpenArgs* args) {
+StorageHandle MemoryStorage::OpenStorage(const char* parameters, const StorageOpenArgs* args) {
   openParameters_ = parameters ? parameters : "";
   openArgs_ = *args;
   if (openError_) {
@@ -67,7 +67,7 @@ StorageHandle MemoryStorage::OpenStorage(const char* parameters, StorageOpenArgs
     return nullptr;
   }
   ++openStorages_;
-  return new StorageRecord;
+  return reinterpret_cast<StorageHandle>(new StorageRecord);
 }
 
 void MemoryStorage::FillResult(size_t index, SearchResult* result) const {
@@ -75,7 +75,6 @@ void MemoryStorage::FillResult(size_t index, SearchResult* result) const {
   const std::string& name = files_[index].first;
   std::memcpy(result->fileName, name.c_str(), std::min(name.size() + 1, sizeof(result->fileName)));
   result->fileName[sizeof(result->fileName) - 1] = '\0';
-  result->plainName = result->fileName;
   result->fileSize = files_[index].second.size;
 }
 
@@ -86,12 +85,12 @@ SearchHandle MemoryStorage::SearchFirst(StorageHandle storage, const char*, Sear
   FillResult(0, result);
   search->next = 1;
   ++openSearches_;
-  return search;
+  return reinterpret_cast<SearchHandle>(search);
 }
 
 bool MemoryStorage::SearchNext(SearchHandle handle, SearchResult* result) {
   if (!HasSignature(handle, "CASCFIND")) return FailWith(kErrorInvalidParameter);
-  auto* search = static_cast<SearchRecord*>(handle);
+  auto* search = reinterpret_cast<SearchRecord*>(handle);
   if (search->next >= files_.size()) return false;
   FillResult(search->next++, result);
   return true;
@@ -99,7 +98,7 @@ bool MemoryStorage::SearchNext(SearchHandle handle, SearchResult* result) {
 
 bool MemoryStorage::SearchClose(SearchHandle handle) {
   if (!HasSignature(handle, "CASCFIND")) return FailWith(kErrorInvalidParameter);
-  delete static_cast<SearchRecord*>(handle);
+  delete reinterpret_cast<SearchRecord*>(handle);
   --openSearches_;
   return true;
 }
@@ -115,14 +114,14 @@ bool MemoryStorage::OpenFileByName(StorageHandle storage, const char* name, File
   auto* record = new FileRecord;
   record->name = name;
   record->file = file;
-  *out = record;
+  *out = reinterpret_cast<FileHandle>(record);
   ++openFiles_;
   return true;
 }
 
 uint32_t MemoryStorage::GetFileContentSize(FileHandle handle, uint64_t* contentSize) {
   if (!HasSignature(handle, "CASCFILE")) return kErrorInvalidHandle;
-  auto* record = static_cast<FileRecord*>(handle);
+  auto* record = reinterpret_cast<FileRecord*>(handle);
   if (auto fault = faults_.find(record->name); fault != faults_.end() && fault->second.sizeError) {
     return *fault->second.sizeError;
   }
@@ -134,7 +133,7 @@ bool MemoryStorage::ReadOpenFile(FileHandle handle, void* buffer, uint32_t bytes
                                  uint32_t* bytesRead) {
   if (!HasSignature(handle, "CASCFILE")) return FailWith(kErrorInvalidHandle);
   if (buffer == nullptr) return FailWith(kErrorInvalidParameter);
-  auto* record = static_cast<FileRecord*>(handle);
+  auto* record = reinterpret_cast<FileRecord*>(handle);
   readNames_.push_back(record->name);
   FileFaults faults = faults_[record->name];
   if (faults.readError) return FailWith(*faults.readError);
@@ -157,7 +156,7 @@ bool MemoryStorage::ReadOpenFile(FileHandle handle, void* buffer, uint32_t bytes
 
 bool MemoryStorage::GetFileContentKey(FileHandle handle, uint8_t ckey[16]) {
   if (!HasSignature(handle, "CASCFILE")) return FailWith(kErrorInvalidHandle);
-  auto* record = static_cast<FileRecord*>(handle);
+  auto* record = reinterpret_cast<FileRecord*>(handle);
   const File& file = *record->file;
   if (!file.content) return FailWith(kErrorFileNotFound);
   Md5Digest key =
@@ -170,14 +169,14 @@ bool MemoryStorage::GetFileContentKey(FileHandle handle, uint8_t ckey[16]) {
 
 bool MemoryStorage::CloseFile(FileHandle handle) {
   if (!HasSignature(handle, "CASCFILE")) return FailWith(kErrorInvalidHandle);
-  delete static_cast<FileRecord*>(handle);
+  delete reinterpret_cast<FileRecord*>(handle);
   --openFiles_;
   return true;
 }
 
 bool MemoryStorage::CloseStorage(StorageHandle storage) {
   if (!HasSignature(storage, "CASCSTOR")) return FailWith(kErrorInvalidParameter);
-  delete static_cast<StorageRecord*>(storage);
+  delete reinterpret_cast<StorageRecord*>(storage);
   --openStorages_;
   return true;
 }

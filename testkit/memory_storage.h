@@ -50,7 +50,7 @@ class MemoryStorage final : public StorageApi {
   int openSearches() const { return openSearches_; }
   int openFiles() const { return openFiles_; }
 
-  StorageHandle OpenStorage(const char* parameters, StorageOpenArgs* args) override;
+  StorageHandle OpenStorage(const char* parameters, const StorageOpenArgs* args) override;
   SearchHandle SearchFirst(StorageHandle storage, const char* mask, SearchResult* result,
                            const char* listFile) override;
   bool SearchNext(SearchHandle search, SearchResult* result) override;

@@ -46,9 +46,9 @@ class ClassicImport {
 
   StorageApi& api_;
   std::FILE* out_;
-  StorageHandle storage_ = nullptr;
-  SearchHandle search_ = nullptr;
-  FileHandle openFile_ = nullptr;
+  ApiStorage storage_;
+  ApiSearch search_;
+  ApiFile openFile_;
   std::unique_ptr<BundleWriter> bundle_;
   std::vector<AssetEntry> entries_;
   std::unordered_set<std::string> seenNames_;
@@ -67,17 +67,15 @@ void ClassicImport::Run(const char* installDirectory, const char* outputPath) {
   EnumerateAssets();
   SelectAndSort();
   WriteBundle(outputPath);
-  api_.CloseStorage(storage_);
-  storage_ = nullptr;
+  storage_.reset();
   std::fprintf(out_, "Imported %zu original asset files, %.1f MiB from local storage.\n",
                entries_.size(), static_cast<double>(totalBytes_) / kBytesPerMiB);
 }
 
 void ClassicImport::ReleaseAfterFailure() {
-  if (openFile_ != nullptr) api_.CloseFile(openFile_);
-  if (search_ != nullptr) api_.SearchClose(search_);
-  if (storage_ != nullptr) api_.CloseStorage(storage_);
-  openFile_ = search_ = storage_ = nullptr;
+  openFile_.reset();
+  search_.reset();
+  storage_.reset();
   bundle_.reset();  // closes and removes the unfinished bundle
 }
 
@@ -85,21 +83,20 @@ void ClassicImport::OpenLocalStorage(const char* installDirectory) {
   StorageOpenArgs args{};
   args.size = sizeof(StorageOpenArgs);
   args.localeMask = kImportLocaleMask;
-  storage_ = api_.OpenStorage(installDirectory, &args);
-  if (storage_ == nullptr) {
+  storage_ = ApiStorage(api_.OpenStorage(installDirectory, &args), ApiCloser{&api_});
+  if (!storage_) {
     FailImportWithError("Cannot open local CASC storage (finish Lumengate installation first)");
   }
 }
 
 void ClassicImport::EnumerateAssets() {
   SearchResult result{};
-  search_ = api_.SearchFirst(storage_, "*", &result, nullptr);
-  if (search_ == nullptr) FailImport("Cannot enumerate local CASC files");
+  search_ = ApiSearch(api_.SearchFirst(storage_.get(), "*", &result, nullptr), ApiCloser{&api_});
+  if (!search_) FailImport("Cannot enumerate local CASC files");
   do {
     AddSearchResult(result);
-  } while (api_.SearchNext(search_, &result));
-  api_.SearchClose(search_);
-  search_ = nullptr;
+  } while (api_.SearchNext(search_.get(), &result));
+  search_.reset();
 }
 
 // The first storage name found for an asset name is the one imported; the
@@ -114,7 +111,7 @@ void ClassicImport::AddSearchResult(const SearchResult& result) {
 }
 
 void ClassicImport::SelectAndSort() {
-  SoundSet wanted = LoadSoundTable(api_, storage_, soundTableStorageName_, openFile_);
+  SoundSet wanted = LoadSoundTable(api_, storage_.get(), soundTableStorageName_);
   FilterSounds(entries_, wanted);
   // std::string compares like memcmp, as unsigned bytes; a proper prefix sorts first.
   std::sort(entries_.begin(), entries_.end(),
@@ -134,12 +131,13 @@ void ClassicImport::WriteBundle(const char* outputPath) {
 }
 
 void ClassicImport::ImportAsset(const AssetEntry& entry) {
-  if (!api_.OpenFileByName(storage_, entry.storageName.c_str(), &openFile_)) {
-    openFile_ = nullptr;
+  FileHandle opened = nullptr;
+  if (!api_.OpenFileByName(storage_.get(), entry.storageName.c_str(), &opened)) {
     FailImportWithError("Cannot open local asset " + entry.storageName);
   }
+  openFile_ = ApiFile(opened, ApiCloser{&api_});
   uint64_t size = 0;
-  if (uint32_t error = api_.GetFileContentSize(openFile_, &size)) {
+  if (uint32_t error = api_.GetFileContentSize(openFile_.get(), &size)) {
     SetCascError(error);
     FailImport("Invalid classic asset size");
   }
@@ -150,11 +148,10 @@ void ClassicImport::ImportAsset(const AssetEntry& entry) {
   // A zero-size asset is written as an empty record, without a read (its
   // key is still checked: a size lowered to 0 must not pass).
   uint8_t* data = AssetBuffer(size);
-  if (!ReadVerifiedContent(api_, openFile_, data, size)) {
+  if (!ReadVerifiedContent(api_, openFile_.get(), data, size)) {
     FailImportWithError("Cannot read local asset " + entry.storageName);
   }
-  api_.CloseFile(openFile_);
-  openFile_ = nullptr;
+  openFile_.reset();
 
   bundle_->WriteRecord(entry.assetName, {data, static_cast<size_t>(size)});
   totalBytes_ += size;

@@ -71,20 +71,20 @@ SoundSet ParseSoundTable(std::span<const uint8_t> table) {
   return wanted;
 }
 
-SoundSet LoadSoundTable(StorageApi& api, StorageHandle storage, const std::string& storageName,
-                        FileHandle& openFile) {
-  if (storageName.empty() || !api.OpenFileByName(storage, storageName.c_str(), &openFile)) {
-    openFile = nullptr;
+SoundSet LoadSoundTable(StorageApi& api, StorageHandle storage, const std::string& storageName) {
+  FileHandle opened = nullptr;
+  if (storageName.empty() || !api.OpenFileByName(storage, storageName.c_str(), &opened)) {
     FailImport("Missing original sound table");
   }
-  uint64_t size = QuerySoundTableSize(api, openFile);
-
-  std::vector<uint8_t> table(size);
-  if (!ReadVerifiedContent(api, openFile, table.data(), size)) {
-    FailImport("Cannot read sound table");
-  }
-  api.CloseFile(openFile);
-  openFile = nullptr;
+  std::vector<uint8_t> table;
+  {
+    const ApiFile file(opened, ApiCloser{&api});
+    uint64_t size = QuerySoundTableSize(api, file.get());
+    table.resize(size);
+    if (!ReadVerifiedContent(api, file.get(), table.data(), size)) {
+      FailImport("Cannot read sound table");
+    }
+  }  // closed before the parse
   return ParseSoundTable(table);
 }
 

@@ -34,10 +34,9 @@ using SoundSet = std::unordered_set<std::string>;
 SoundSet ParseSoundTable(std::span<const uint8_t> table);
 
 // Opens, reads, closes and parses the sound table `storageName` (empty when
-// the search found none). `openFile` is the import's open-file slot, so that
-// its failure handler closes the table if a failure leaves it open.
-SoundSet LoadSoundTable(StorageApi& api, StorageHandle storage, const std::string& storageName,
-                        FileHandle& openFile);
+// the search found none). The table is closed on every way out, failures
+// included.
+SoundSet LoadSoundTable(StorageApi& api, StorageHandle storage, const std::string& storageName);
 
 // Removes the sound entries the table does not name; the rest keep their order.
 void FilterSounds(std::vector<AssetEntry>& entries, const SoundSet& wanted);

@@ -6,7 +6,7 @@ namespace {
 
 class LibraryApi final : public StorageApi {
  public:
-  StorageHandle OpenStorage(const char* parameters, StorageOpenArgs* args) override {
+  StorageHandle OpenStorage(const char* parameters, const StorageOpenArgs* args) override {
     return kestrine::OpenStorage(parameters, args);
   }
   SearchHandle SearchFirst(StorageHandle storage, const char* mask, SearchResult* result,

@@ -4,14 +4,14 @@
 
 #include <cstdint>
 
-#include "kestrine.h"
+#include "kestrine.hpp"
 
 namespace kestrine {
 
 class StorageApi {
  public:
   virtual ~StorageApi() = default;
-  virtual StorageHandle OpenStorage(const char* parameters, StorageOpenArgs* args) = 0;
+  virtual StorageHandle OpenStorage(const char* parameters, const StorageOpenArgs* args) = 0;
   virtual SearchHandle SearchFirst(StorageHandle storage, const char* mask, SearchResult* result,
                                    const char* listFile) = 0;
   virtual bool SearchNext(SearchHandle search, SearchResult* result) = 0;
@@ -27,5 +27,17 @@ class StorageApi {
 
 // The storage reader of this library.
 StorageApi& LibraryStorageApi();
+
+// Releases a handle through the api that gave it.
+struct ApiCloser {
+  StorageApi* api = nullptr;
+  void operator()(KestrineStorage* storage) const { api->CloseStorage(storage); }
+  void operator()(KestrineSearch* search) const { api->SearchClose(search); }
+  void operator()(KestrineFile* file) const { api->CloseFile(file); }
+};
+// Owners of the api's handles: each goes back to the api when its owner goes.
+using ApiStorage = HandleOwner<KestrineStorage, ApiCloser>;
+using ApiSearch = HandleOwner<KestrineSearch, ApiCloser>;
+using ApiFile = HandleOwner<KestrineFile, ApiCloser>;
 
 }  // namespace kestrine

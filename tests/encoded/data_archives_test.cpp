@@ -50,9 +50,10 @@ StoragePtr StorageWith(BuildFileKind kind, const std::string& folder,
 std::vector<uint8_t> ReadAll(TCascFile* file, uint32_t* error) {
   std::vector<uint8_t> content(1 << 16);
   uint32_t count = 0;
-  *error = ReadOpenFile(file, content.data(), static_cast<uint32_t>(content.size()), &count)
-               ? kErrorSuccess
-               : GetCascError();
+  *error =
+      ReadOpenFile(HandleOf(file), content.data(), static_cast<uint32_t>(content.size()), &count)
+          ? kErrorSuccess
+          : GetCascError();
   content.resize(count);
   return content;
 }
@@ -88,7 +89,7 @@ TEST(DataArchivesTest, BuildConfigStoragesOpenAnArchivePerFileByItsSplitName) {
   }
   EXPECT_NE(opened[0]->spans[0].stream, opened[1]->spans[0].stream);
   EXPECT_EQ(storage->dataArchives, nullptr);
-  for (TCascFile* file : opened) CloseFile(file);
+  for (TCascFile* file : opened) CloseFile(HandleOf(file));
 
   // A bare zlib stream (no BLTE framing, no record header) read whole.
   const std::vector<uint8_t> content = testkit::DataLikeBytes(7000, 9);
@@ -106,7 +107,7 @@ TEST(DataArchivesTest, BuildConfigStoragesOpenAnArchivePerFileByItsSplitName) {
   ASSERT_EQ(OpenFileByCKey(*storage, bare.ckey, file), kErrorSuccess);
   uint32_t error = 0;
   EXPECT_TRUE(ReadAll(file, &error) == content) << error;
-  CloseFile(file);
+  CloseFile(HandleOf(file));
 }
 
 TEST(DataArchivesTest, DataArchivesAreSharedAndAMissingOneIsNotFound) {
@@ -146,7 +147,7 @@ TEST(DataArchivesTest, DataArchivesAreSharedAndAMissingOneIsNotFound) {
   missing->spans[0].archiveIndex = 4096;
   ReadAll(missing, &error);
   EXPECT_EQ(error, kErrorFileNotFound);
-  for (TCascFile* file : {first, second, missing}) CloseFile(file);
+  for (TCascFile* file : {first, second, missing}) CloseFile(HandleOf(file));
 
   TCascFile* none = nullptr;
   EXPECT_EQ(OpenFileByCKey(*storage, testkit::KeyFromSeed(1), none), kErrorFileNotFound);

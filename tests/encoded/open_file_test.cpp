@@ -196,7 +196,7 @@ TEST_F(StoredFilesTest, EveryFileReadsBackByEitherKeyInEveryPattern) {
 TEST_F(StoredFilesTest, PiecesAcrossAFrameEdgeComeFromTheCacheAndTheNextFrame) {
   const StoredFile& stored = File("two frames of 100");
   FileHandle handle = Open(stored);
-  auto* file = static_cast<TCascFile*>(handle);
+  auto* file = reinterpret_cast<TCascFile*>(handle);
   uint8_t piece[30];
   uint32_t count = 0;
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(ReadOpenFile(handle, piece, 30, &count));
@@ -270,11 +270,12 @@ TEST_F(StoredFilesTest, TheWholeFileReaderDecodesEverySpanInOnePass) {
   std::vector<uint8_t> content(stored.content.size());
   uint32_t count = 0;
   // Only the whole file at once.
-  EXPECT_FALSE(ReadOpenFile(file, content.data(), 100, &count));
-  ASSERT_TRUE(ReadOpenFile(file, content.data(), static_cast<uint32_t>(content.size()), &count));
+  EXPECT_FALSE(ReadOpenFile(HandleOf(file), content.data(), 100, &count));
+  ASSERT_TRUE(
+      ReadOpenFile(HandleOf(file), content.data(), static_cast<uint32_t>(content.size()), &count));
   EXPECT_EQ(count, content.size());
   EXPECT_TRUE(content == stored.content);
-  CloseFile(file);
+  CloseFile(HandleOf(file));
 }
 
 // Spans decode into their own place in the output; the count returned must
@@ -294,8 +295,9 @@ TEST_F(StoredFilesTest, TheWholeFileReaderStopsAtTheFirstSpanThatFails) {
     const size_t size = first.content.size() + second.content.size();
     content.assign(size, 0);
     count = 0;
-    const bool read = ReadOpenFile(file, content.data(), static_cast<uint32_t>(size), &count);
-    CloseFile(file);
+    const bool read =
+        ReadOpenFile(HandleOf(file), content.data(), static_cast<uint32_t>(size), &count);
+    CloseFile(HandleOf(file));
     entry->spanCount = 1;
     return read;
   };
@@ -361,14 +363,15 @@ TEST_F(StoredFilesTest, BadNamesHandlesAndArguments) {
   EXPECT_FALSE(OpenFileByName(storage_, ckey.c_str(), nullptr));
   EXPECT_EQ(GetCascError(), kErrorInvalidParameter);
   char notAStorage[16] = "CASCFILE";
-  EXPECT_FALSE(OpenFileByName(notAStorage, ckey.c_str(), &handle));
+  EXPECT_FALSE(OpenFileByName(reinterpret_cast<StorageHandle>(notAStorage), ckey.c_str(), &handle));
   EXPECT_EQ(GetCascError(), kErrorInvalidHandle);
 
   // Every file operation checks the handle; the read also its buffer.
   uint8_t buffer[4];
   uint64_t size = 0;
-  for (FileHandle bad : {static_cast<void*>(nullptr), reinterpret_cast<void*>(~uintptr_t{0}),
-                         static_cast<void*>(notAStorage + 8), storage_}) {
+  for (FileHandle bad :
+       {static_cast<FileHandle>(nullptr), reinterpret_cast<FileHandle>(~uintptr_t{0}),
+        reinterpret_cast<FileHandle>(notAStorage + 8), reinterpret_cast<FileHandle>(storage_)}) {
     EXPECT_FALSE(ReadOpenFile(bad, buffer, 4, nullptr));
     EXPECT_EQ(GetCascError(), kErrorInvalidHandle);
     EXPECT_EQ(GetFileContentSize(bad, &size), kErrorInvalidHandle);

@@ -58,7 +58,7 @@ class DiabloRootTest : public ::testing::Test {
   Names Search(const char* mask = "*") {
     Names names;
     SearchResult result;
-    SearchHandle search = SearchFirst(storage_.get(), mask, &result, nullptr);
+    SearchHandle search = SearchFirst(HandleOf(storage_.get()), mask, &result, nullptr);
     for (bool found = search != nullptr; found; found = SearchNext(search, &result)) {
       names.push_back(result.fileName);
     }

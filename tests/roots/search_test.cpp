@@ -32,7 +32,7 @@ std::ostream& operator<<(std::ostream& out, const Found& found) {
 std::vector<Found> SearchAll(TCascStorage& storage, const char* mask) {
   std::vector<Found> found;
   SearchResult result;
-  SearchHandle search = SearchFirst(&storage, mask, &result, nullptr);
+  SearchHandle search = SearchFirst(HandleOf(&storage), mask, &result, nullptr);
   if (search == nullptr) return found;
   do {
     found.push_back({result.fileName, result.nameType});
@@ -108,10 +108,10 @@ TEST_F(SearchTest, ResultCarriesTheEntryFields) {
   Name("sub/dir/Unit.grp", 20)->flags |= EF_LOCAL;
   storage_->contents.entries()[0].tagBitMask = 0x5;
   SearchResult result;
-  SearchHandle search = SearchFirst(storage_.get(), "*", &result, nullptr);
+  SearchHandle search = SearchFirst(HandleOf(storage_.get()), "*", &result, nullptr);
   ASSERT_NE(search, nullptr);
   EXPECT_STREQ(result.fileName, "sub\\dir\\Unit.grp");
-  EXPECT_STREQ(result.plainName, "Unit.grp");
+  EXPECT_STREQ(PlainName(result), "Unit.grp");
   EXPECT_EQ(Key16(std::to_array(result.ckey)), MakeKey(20));
   EXPECT_EQ(Key16(std::to_array(result.ekey)), MakeKey(20 + 0x10000));
   EXPECT_EQ(result.tagBitMask, 0x5u);
@@ -185,8 +185,8 @@ TEST_F(SearchWithIdsTest, NamelessNodesAreNamedAfterTheirId) {
 TEST_F(SearchTest, HandlesAreCheckedAndHoldTheStorage) {
   SearchResult result;
   uint32_t foreign[4] = {1, 2, 3, 4};
-  for (SearchHandle bad :
-       {SearchHandle{nullptr}, SearchHandle(~uintptr_t{0}), SearchHandle(foreign)}) {
+  for (SearchHandle bad : {SearchHandle{nullptr}, reinterpret_cast<SearchHandle>(~uintptr_t{0}),
+                           reinterpret_cast<SearchHandle>(foreign)}) {
     SetCascError(0);
     EXPECT_FALSE(SearchNext(bad, &result));
     EXPECT_EQ(GetCascError(), kErrorInvalidParameter);
@@ -194,18 +194,18 @@ TEST_F(SearchTest, HandlesAreCheckedAndHoldTheStorage) {
     EXPECT_FALSE(SearchClose(bad));
     EXPECT_EQ(GetCascError(), kErrorInvalidParameter);
   }
-  EXPECT_EQ(SearchFirst(foreign, "*", &result, nullptr), nullptr);
+  EXPECT_EQ(SearchFirst(reinterpret_cast<StorageHandle>(foreign), "*", &result, nullptr), nullptr);
   EXPECT_EQ(GetCascError(), kErrorInvalidParameter);
 
   // Nothing to report: the handle is released again with its reference.
-  EXPECT_EQ(SearchFirst(storage_.get(), "*", &result, nullptr), nullptr);
+  EXPECT_EQ(SearchFirst(HandleOf(storage_.get()), "*", &result, nullptr), nullptr);
   EXPECT_EQ(GetCascError(), kErrorFileNotFound);
   EXPECT_EQ(storage_->refCount.load(), 1u);
 
   Name("kept", 50);
-  SearchHandle search = SearchFirst(storage_.get(), "*", &result, "/no/such/list/file");
+  SearchHandle search = SearchFirst(HandleOf(storage_.get()), "*", &result, "/no/such/list/file");
   ASSERT_NE(search, nullptr);
-  EXPECT_EQ(static_cast<TCascSearch*>(search)->listFile, nullptr);
+  EXPECT_EQ(reinterpret_cast<TCascSearch*>(search)->listFile, nullptr);
   EXPECT_EQ(storage_->refCount.load(), 2u);
   storage_.reset();  // the caller lets go; the search keeps the storage
   EXPECT_FALSE(SearchNext(search, &result));

@@ -100,11 +100,12 @@ TEST(TvfsSpanRecordTest, AnAppendedBuildConfigEntryReadsInEveryStoredForm) {
     ASSERT_EQ(OpenFileByEKey(*storage, stored.ekey, file), kErrorSuccess);
     std::vector<uint8_t> content(stored.content.size() + 1);
     uint32_t count = 0;
-    EXPECT_TRUE(ReadOpenFile(file, content.data(), static_cast<uint32_t>(content.size()), &count))
+    EXPECT_TRUE(
+        ReadOpenFile(HandleOf(file), content.data(), static_cast<uint32_t>(content.size()), &count))
         << GetCascError();
     content.resize(count);
     EXPECT_TRUE(content == stored.content);
-    CloseFile(file);
+    CloseFile(HandleOf(file));
   }
 }
 

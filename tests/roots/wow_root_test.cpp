@@ -101,7 +101,7 @@ class WowRootTest : public ::testing::Test {
     std::vector<Found> found;
     SearchResult result;
     SearchHandle search =
-        SearchFirst(storage_.get(), mask, &result, path.empty() ? nullptr : path.c_str());
+        SearchFirst(HandleOf(storage_.get()), mask, &result, path.empty() ? nullptr : path.c_str());
     for (bool more = search != nullptr; more; more = SearchNext(search, &result)) {
       if (result.fileDataId != 0xFFFFFFFF) {
         found.push_back({result.fileName, result.nameType, result.fileDataId});

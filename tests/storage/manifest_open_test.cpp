@@ -215,7 +215,7 @@ TEST(ManifestContentKeyTest, OpenFilesGiveTheirContentKey) {
   EXPECT_FALSE(GetFileContentKey(file, nullptr));
   EXPECT_EQ(GetCascError(), kErrorInvalidParameter);
   CloseFile(file);
-  EXPECT_FALSE(GetFileContentKey(storage.handle(), key.data()));
+  EXPECT_FALSE(GetFileContentKey(reinterpret_cast<FileHandle>(storage.handle()), key.data()));
   EXPECT_EQ(GetCascError(), kErrorInvalidHandle);
 
   ASSERT_TRUE(OpenFileByName(storage.handle(), FormatHexKey(KeyFromSeed(8000)).c_str(), &file));

@@ -221,8 +221,10 @@ TEST(OpenStorageTest, TouchesNothingBeyondTheRecordSize) {
 TEST(CloseStorageTest, RefusesInvalidHandlesWithError87) {
   char wrongSignature[16] = "CASCFIND";
   char shortSignature[16] = "CASCSTO";
-  for (void* handle : {static_cast<void*>(nullptr), reinterpret_cast<void*>(~uintptr_t{0}),
-                       static_cast<void*>(wrongSignature), static_cast<void*>(shortSignature)}) {
+  for (StorageHandle handle :
+       {static_cast<StorageHandle>(nullptr), reinterpret_cast<StorageHandle>(~uintptr_t{0}),
+        reinterpret_cast<StorageHandle>(wrongSignature),
+        reinterpret_cast<StorageHandle>(shortSignature)}) {
     SetCascError(0);
     EXPECT_FALSE(CloseStorage(handle));
     EXPECT_EQ(GetCascError(), kErrorInvalidParameter);

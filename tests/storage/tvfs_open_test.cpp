@@ -134,7 +134,7 @@ TEST(TvfsOpenTest, WholeFileReadStopsAtTheFirstFailingSpan) {
   ASSERT_NE(storage.handle(), nullptr) << storage.error();
   FileHandle handle = nullptr;
   ASSERT_TRUE(OpenFileByName(storage.handle(), "Long.ogg", &handle));
-  SetReadStrategy(*static_cast<TCascFile*>(handle), ReadStrategy::kWholeFile);
+  SetReadStrategy(*reinterpret_cast<TCascFile*>(handle), ReadStrategy::kWholeFile);
   const size_t total = game.contents["Long.ogg"].size();
   std::vector<uint8_t> content(total);
   uint32_t read = 0;

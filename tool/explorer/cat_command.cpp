@@ -8,9 +8,9 @@
 namespace kestrine::explorer {
 
 int RunCat(const CommandLine& line) {
-  const StorageOwner storage = OpenCommandStorage(line);
+  const Storage storage = OpenCommandStorage(line);
   if (!storage) return 1;
-  const CopyResult copy = CopyFileContent(storage.get(), line.name.c_str(), [](auto bytes) {
+  const CopyResult copy = CopyFileContent(storage, line.name.c_str(), [](auto bytes) {
     return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
   });
   if (copy.error != kErrorSuccess) {

@@ -2,6 +2,9 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <string>
+
+#include "kestrine.h"
 
 namespace kestrine::explorer {
 
@@ -140,7 +143,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   RawOptions raw;
   CLI::App app("kestrine-casc", "kestrine-casc");
   app.set_help_flag("-h,--help");
-  app.set_version_flag("--version", "kestrine-casc " KESTRINE_VERSION);
+  app.set_version_flag("--version", std::string("kestrine-casc ") + LibraryVersionString());
   app.require_subcommand(1);
   AddOptions(app, line, raw);
   const Subcommands commands = AddCommands(app, line);

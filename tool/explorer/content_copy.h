@@ -10,7 +10,7 @@
 #include <functional>
 #include <span>
 
-#include "kestrine.h"
+#include "kestrine.hpp"
 
 namespace kestrine::explorer {
 
@@ -26,6 +26,6 @@ struct CopyResult {
 
 // Opens `name` in `storage` and copies its content. A content mismatch, or
 // a short read that gives no reason, is error 1392.
-CopyResult CopyFileContent(StorageHandle storage, const char* name, const ContentSink& sink);
+CopyResult CopyFileContent(const Storage& storage, const char* name, const ContentSink& sink);
 
 }  // namespace kestrine::explorer

@@ -24,29 +24,27 @@ struct Tally {
   bool anyFailed = false;
 };
 
-// A search over the command's mask; null with no error when nothing
-// matches, null with the error printed when the search itself failed.
-SearchOwner StartSearch(const CommandLine& line, StorageHandle storage, SearchResult& result,
-                        bool& failed) {
+// A search over the command's mask; empty when nothing matches, empty with
+// the error printed when the search itself failed.
+Search StartSearch(const CommandLine& line, const Storage& storage, bool& failed) {
   const char* listFile = line.options.listFile ? line.options.listFile->c_str() : nullptr;
-  SetCascError(kErrorSuccess);
-  SearchOwner search(SearchFirst(storage, line.mask.c_str(), &result, listFile));
-  failed = !search && GetCascError() != kErrorFileNotFound;
-  if (failed) {
+  failed = false;
+  try {
+    return storage.search(line.mask, listFile);
+  } catch (const Error& failure) {
+    failed = true;
     std::fprintf(stderr, "kestrine-casc: cannot search %s, error %u\n", line.mask.c_str(),
-                 GetCascError());
+                 failure.code());
+    return Search();
   }
-  return search;
 }
 
 // The number of matches, for the progress bar's total.
-uint64_t CountMatches(const CommandLine& line, StorageHandle storage) {
-  SearchResult result;
+uint64_t CountMatches(const CommandLine& line, const Storage& storage) {
   bool failed = false;
-  const SearchOwner search = StartSearch(line, storage, result, failed);
-  if (!search) return 0;
-  uint64_t count = 1;
-  while (SearchNext(search.get(), &result)) ++count;
+  Search search = StartSearch(line, storage, failed);
+  uint64_t count = 0;
+  for (auto it = search.begin(); it != search.end(); ++it) ++count;
   return count;
 }
 
@@ -71,7 +69,7 @@ void ReportFailure(const char* name, const WriteOutcome& outcome) {
   }
 }
 
-WriteOutcome ExtractOne(StorageHandle storage, OutputFolder& folder, const SearchResult& result) {
+WriteOutcome ExtractOne(const Storage& storage, OutputFolder& folder, const SearchResult& result) {
   const std::optional<ExtractPath> path =
       ExtractPathOf(result.fileName, result.nameType != kNameFull);
   if (!path) return {WriteOutcome::kRefused};
@@ -97,7 +95,7 @@ void Count(Tally& tally, const SearchResult& result, const WriteOutcome& outcome
 }  // namespace
 
 int RunExtract(const CommandLine& line) {
-  const StorageOwner storage = OpenCommandStorage(line);
+  const Storage storage = OpenCommandStorage(line);
   if (!storage) return 1;
   OutputFolder folder;
   if (int error = folder.Open(line.outputFolder)) {
@@ -106,14 +104,12 @@ int RunExtract(const CommandLine& line) {
     return 1;
   }
   std::optional<ProgressBar> progress;
-  if (isatty(STDERR_FILENO)) progress.emplace(stderr, CountMatches(line, storage.get()));
+  if (isatty(STDERR_FILENO)) progress.emplace(stderr, CountMatches(line, storage));
 
   Tally tally;
-  SearchResult result;
   bool searchFailed = false;
-  const SearchOwner search = StartSearch(line, storage.get(), result, searchFailed);
-  for (bool more = search != nullptr; more; more = SearchNext(search.get(), &result)) {
-    Count(tally, result, ExtractOne(storage.get(), folder, result), progress);
+  for (const SearchResult& result : StartSearch(line, storage, searchFailed)) {
+    Count(tally, result, ExtractOne(storage, folder, result), progress);
   }
   if (progress) progress->Finish(tally.filesDone, tally.bytesWritten);
   std::printf("Extracted %" PRIu64 " files, %.1f MiB\n", tally.filesWritten,

@@ -43,13 +43,14 @@ void PrintInfo(const StorageInfo& info) {
 }  // namespace
 
 int RunInfo(const CommandLine& line) {
-  const StorageOwner storage = OpenCommandStorage(line);
+  const Storage storage = OpenCommandStorage(line);
   if (!storage) return 1;
   StorageInfo info{};
-  info.size = sizeof info;
-  if (!GetStorageInfo(storage.get(), &info)) {
+  try {
+    info = storage.info();
+  } catch (const Error& failure) {
     std::fprintf(stderr, "kestrine-casc: cannot describe %s, error %u\n", line.storage.c_str(),
-                 GetCascError());
+                 failure.code());
     return 1;
   }
   PrintInfo(info);

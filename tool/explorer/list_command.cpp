@@ -30,22 +30,20 @@ void PrintResult(const SearchResult& result) {
 }  // namespace
 
 int RunList(const CommandLine& line) {
-  const StorageOwner storage = OpenCommandStorage(line);
+  const Storage storage = OpenCommandStorage(line);
   if (!storage) return 1;
-  SearchResult result;
   const char* listFile = line.options.listFile ? line.options.listFile->c_str() : nullptr;
-  SetCascError(kErrorSuccess);
-  const SearchOwner search(SearchFirst(storage.get(), line.mask.c_str(), &result, listFile));
-  if (!search) {
-    // Nothing matches: no lines. Any other failure is the storage's.
-    const uint32_t error = GetCascError();
-    if (error == kErrorFileNotFound) return 0;
-    std::fprintf(stderr, "kestrine-casc: cannot search %s, error %u\n", line.mask.c_str(), error);
+  // Nothing matching is an empty search: no lines. Any other failure is the
+  // storage's.
+  Search search;
+  try {
+    search = storage.search(line.mask, listFile);
+  } catch (const Error& failure) {
+    std::fprintf(stderr, "kestrine-casc: cannot search %s, error %u\n", line.mask.c_str(),
+                 failure.code());
     return 1;
   }
-  do {
-    PrintResult(result);
-  } while (SearchNext(search.get(), &result));
+  for (const SearchResult& result : search) PrintResult(result);
   if (std::fflush(stdout) != 0) {
     std::perror("kestrine-casc: standard output");
     return 1;
