@@ -2,6 +2,11 @@
 #   make demo        build the tool and import the demo installation
 #   make test        build and run the whole test suite
 #   make check-asan  the test suite under AddressSanitizer + UBSan
+#   make test-clang  the test suite built with clang (build-clang)
+#   make check-install  install into a temporary prefix, build and run the consumer
+#                    project against it (CMake package and pkg-config)
+#   make check-format   clang-format --dry-run over the tracked sources
+#   make install     cmake --install into PREFIX (default /usr/local)
 #   make fuzz        build the fuzz targets with clang and replay their corpora
 #   make fuzz-long   fuzz every target for FUZZ_LONG_SECONDS (default 300) each
 #   make bench-read  time reading every file of a generated storage (~256 MiB)
@@ -13,12 +18,16 @@
 #                    against one at a time
 #   make torture     the tool on a few thousand damaged installations; TORTURE_SEED=N
 #                    replays a seed, TORTURE_BUILD=build-asan runs the ASan build
-.PHONY: all build demo test check-asan fuzz fuzz-long fuzz-build bench-read bench-import bench-wow bench-online \
+# WERROR=ON makes every warning an error (CI builds with it).
+.PHONY: all build demo test check-asan test-clang check-install check-format install fuzz fuzz-long fuzz-build bench-read bench-import bench-wow bench-online \
 	torture deps clean
 
 BUILD_DIR := build
 ASAN_DIR := build-asan
 FUZZ_DIR := build-fuzz
+CLANG_DIR := build-clang
+WERROR := OFF
+PREFIX := /usr/local
 JOBS := $(shell nproc 2>/dev/null || echo 2)
 
 all: build
@@ -27,7 +36,8 @@ deps:
 	@scripts/install-deps.sh
 
 build: deps
-	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DKESTRINE_WERROR=$(WERROR) >/dev/null
 	@ninja -C $(BUILD_DIR)
 
 demo: build
@@ -37,15 +47,35 @@ test: build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
 check-asan: deps
-	@cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTRINE_SANITIZE=ON >/dev/null
+	@cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTRINE_SANITIZE=ON \
+		-DKESTRINE_WERROR=$(WERROR) >/dev/null
 	@ninja -C $(ASAN_DIR)
 	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 
+# clang, without sanitizers: the same suite through another compiler's eyes.
+test-clang:
+	@scripts/install-deps.sh --fuzz
+	@CXX=clang++ cmake -S . -B $(CLANG_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DKESTRINE_WERROR=$(WERROR) >/dev/null
+	@ninja -C $(CLANG_DIR)
+	@ctest --test-dir $(CLANG_DIR) --output-on-failure -j $(JOBS)
+
+check-install: build
+	@scripts/install-deps.sh --fuzz
+	@scripts/check-install.sh $(BUILD_DIR)
+
+check-format:
+	@scripts/install-deps.sh --fuzz
+	@scripts/check-format.sh
+
+install: build
+	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
 fuzz-build:
 	@scripts/install-deps.sh --fuzz
 	@CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DKESTRINE_FUZZ=ON >/dev/null
+		-DKESTRINE_FUZZ=ON -DKESTRINE_WERROR=$(WERROR) >/dev/null
 	@ninja -C $(FUZZ_DIR)
 
 fuzz: fuzz-build
@@ -80,4 +110,4 @@ torture: deps
 		$(TORTURE_BUILD)/kestrine_tests --gtest_filter=DamagedInstallationTest.WholeMatrix
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR) $(CLANG_DIR)

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the build and test dependencies that are missing, and nothing else.
-# Usage: scripts/install-deps.sh [--fuzz]   (--fuzz adds clang and its runtimes)
+# Usage: scripts/install-deps.sh [--fuzz]
+#   --fuzz adds what CI needs beyond the tests: clang and its runtimes,
+#   clang-format, and groff and man to render the man pages.
 set -euo pipefail
 
 packages=(g++ cmake ninja-build make pkg-config zlib1g-dev libgtest-dev libdeflate-dev libcli11-dev
           libcurl4-openssl-dev python3)
 if [[ "${1:-}" == "--fuzz" ]]; then
-  packages+=(clang libclang-rt-14-dev)
+  packages+=(clang libclang-rt-14-dev clang-format groff-base man-db)
 fi
 
 missing=()

@@ -2,16 +2,15 @@
 """Writes the seed corpus of fuzz_config into fuzz/corpus/config/.
 
 The real build, CDN, patch, key-ring and product configurations are copied
-from the shared real-data folder next to the repository (skipped when it is
-absent); the other seeds are built here from parameters. Re-run after
-changing a seed.
+from tests/data/config/ (sources in tests/data/SOURCES.md); the other seeds
+are built here from parameters. Re-run after changing a seed.
 """
 import os
 import shutil
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "..", "fuzz", "corpus", "config")
-REAL = os.path.join(HERE, "..", "..", "shared", "realdata", "config")
+REAL = os.path.join(HERE, "..", "tests", "data", "config")
 
 
 def key(seed):
@@ -29,9 +28,6 @@ def write(name, data):
 
 
 def copy_real():
-    if not os.path.isdir(REAL):
-        print("no real data in", REAL)
-        return
     for folder in sorted(os.listdir(REAL)):
         for name in sorted(os.listdir(os.path.join(REAL, folder))):
             shutil.copyfile(os.path.join(REAL, folder, name), os.path.join(OUT, "real_%s_%s" % (folder, name)))

@@ -1,16 +1,16 @@
 #!/usr/bin/env python3
 """Writes the seed corpus of fuzz_text_table into fuzz/corpus/text_table/.
 
-Real ".build.info" files and patch-service tables are copied from the shared
-real-data folder next to the repository (skipped when it is absent); the
-other seeds are built here from parameters. Re-run after changing a seed.
+Real ".build.info" files and patch-service tables are copied from
+tests/data/ (sources in tests/data/SOURCES.md); the other seeds are built
+here from parameters. Re-run after changing a seed.
 """
 import os
 import shutil
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "..", "fuzz", "corpus", "text_table")
-REAL = os.path.join(HERE, "..", "..", "shared", "realdata")
+REAL = os.path.join(HERE, "..", "tests", "data")
 
 BUILD_INFO_COLUMNS = ["Branch!STRING:0", "Active!DEC:1", "Build Key!HEX:16", "CDN Key!HEX:16",
                       "CDN Path!STRING:0", "CDN Hosts!STRING:0", "Tags!STRING:0",
@@ -33,9 +33,6 @@ def write(name, data):
 
 def copy_real(folder, prefix):
     source = os.path.join(REAL, folder)
-    if not os.path.isdir(source):
-        print("no real data in", source)
-        return
     for name in sorted(os.listdir(source)):
         shutil.copyfile(os.path.join(source, name), os.path.join(OUT, prefix + name))
 

@@ -1,5 +1,6 @@
 // Real build and configuration files saved from installations and content
-// services, kept next to the project: inputs that no one here wrote.
+// services, kept in tests/data (sources in tests/data/SOURCES.md): inputs
+// that no one here wrote.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -18,13 +19,9 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path& RealData() {
-  static const fs::path path = fs::path(KESTRINE_SOURCE_DIR) / ".." / "shared" / "realdata";
+  static const fs::path path = fs::path(KESTRINE_SOURCE_DIR) / "tests" / "data";
   return path;
 }
-
-#define REQUIRE_REAL_DATA()                                               \
-  if (!fs::is_directory(RealData())) GTEST_SKIP() << "no " << RealData(); \
-  static_assert(true)
 
 Key16 KeyOf(std::string_view hex) {
   Key16 key{};
@@ -57,7 +54,6 @@ uint32_t AcceptAny(TCascStorage&, std::span<const uint8_t>) {
 }
 
 TEST_F(RealConfigTest, EveryFilePassesItsKeyCheck) {
-  REQUIRE_REAL_DATA();
   size_t files = 0;
   for (const auto& entry : fs::recursive_directory_iterator(RealData() / "config")) {
     if (!entry.is_regular_file()) continue;
@@ -78,7 +74,6 @@ void ExpectEntry(const ContentEntry& entry, std::string_view ckey, std::string_v
 }
 
 TEST_F(RealConfigTest, Wow735BuildConfiguration) {
-  REQUIRE_REAL_DATA();
   ASSERT_EQ(Load("wow_7.3.5.25996/c23a2f39506457c036d70547b805a3e7", ParseBuildConfig),
             kErrorSuccess);
   EXPECT_EQ(storage.rootEntry.ckey, KeyOf("2532a4ddca7cff85c2cd4d418853014b"));
@@ -98,7 +93,6 @@ TEST_F(RealConfigTest, Wow735BuildConfiguration) {
 }
 
 TEST_F(RealConfigTest, Wow801BuildConfigurationWithSizeManifest) {
-  REQUIRE_REAL_DATA();
   ASSERT_EQ(Load("wow_8.0.1.28153/c19c4111371a31321f0161466c32094f", ParseBuildConfig),
             kErrorSuccess);
   ExpectEntry(storage.sizeEntry, "ab6f61fd32d16dd7f76d7ac351e94b39",
@@ -109,7 +103,6 @@ TEST_F(RealConfigTest, Wow801BuildConfigurationWithSizeManifest) {
 }
 
 TEST_F(RealConfigTest, OverwatchPatchIndexDoesNotTakeThePatchEntry) {
-  REQUIRE_REAL_DATA();
   ASSERT_EQ(Load("overwatch_2.15.1.1.136696/0565546ee44b439caa54f209b6904294", ParseBuildConfig),
             kErrorSuccess);
   EXPECT_EQ(storage.patchEntry.ekey, KeyOf("d869ed3dd9a18f058e38d2623abf70d7"));
@@ -123,7 +116,6 @@ TEST_F(RealConfigTest, OverwatchPatchIndexDoesNotTakeThePatchEntry) {
 }
 
 TEST_F(RealConfigTest, OdinBuildConfigurationWithVfsRoots) {
-  REQUIRE_REAL_DATA();
   ASSERT_EQ(Load("odin_1.64.4.13050304/fc1dd0cae8ddc9880191b3dbcf6c36c6", ParseBuildConfig),
             kErrorSuccess);
   ExpectEntry(storage.vfsRootEntry, "348e6d8fd9949c8d5fec029a51003368",
@@ -139,7 +131,6 @@ TEST_F(RealConfigTest, OdinBuildConfigurationWithVfsRoots) {
 }
 
 TEST_F(RealConfigTest, HearthstoneBuildConfiguration) {
-  REQUIRE_REAL_DATA();
   ASSERT_EQ(Load("hearthstone/00485321de1328b3d33f6a43caa90e4f", ParseBuildConfig), kErrorSuccess);
   ExpectEntry(storage.installEntry, "b143a4de2fff7b18e24f4a3577c74a4b",
               "6c188619af82954007cf05bed97e931c", 3283541, 2916443);
@@ -149,7 +140,6 @@ TEST_F(RealConfigTest, HearthstoneBuildConfiguration) {
 }
 
 TEST_F(RealConfigTest, MinimalConfigurationsLackTheirRequiredLines) {
-  REQUIRE_REAL_DATA();
   EXPECT_EQ(Load("agent_redist/a4aabdba13b722ffdb76ead788c5203e", ParseBuildConfig),
             kErrorBadFormat);
   EXPECT_EQ(storage.rootEntry.ckey, Key16{});
@@ -159,7 +149,6 @@ TEST_F(RealConfigTest, MinimalConfigurationsLackTheirRequiredLines) {
 }
 
 TEST_F(RealConfigTest, OdinCdnConfiguration) {
-  REQUIRE_REAL_DATA();
   ASSERT_EQ(Load("odin_1.64.4.13050304/e49a5bececa4ace0581d402d5b29917a", ParseCdnConfig),
             kErrorSuccess);
   // The file's archives line holds 226 keys (the folder's notes say 234).
@@ -182,7 +171,6 @@ struct BuildInfoCase {
 };
 
 TEST(RealBuildInfoTest, ActiveRowsGiveKeysLocaleCdnPathAndBuild) {
-  REQUIRE_REAL_DATA();
   const BuildInfoCase cases[] = {
       {"diablo3_2.6.1.48432", "3dacf69c9fb8e778c0c8a804ebfaa7c9",
        "c19714d35c6479a1c8cef004f270dbab", 0x2, "tpr/d3", 48432},
@@ -221,7 +209,6 @@ std::string ReadPatchService(const char* name) {
 }
 
 TEST(RealPatchServiceTest, VersionsTablesGiveTheRegionsRow) {
-  REQUIRE_REAL_DATA();
   TCascStorage storage;
   storage.region = "kr";
   ASSERT_EQ(ParseVersionsTable(storage, ReadPatchService("wow_versions_7.3.5.25996.txt")),
@@ -240,7 +227,6 @@ TEST(RealPatchServiceTest, VersionsTablesGiveTheRegionsRow) {
 }
 
 TEST(RealPatchServiceTest, CdnsTablesGiveHostsAndPath) {
-  REQUIRE_REAL_DATA();
   TCascStorage storage;
   storage.region = "cn";
   ASSERT_EQ(ParseCdnsTable(storage, ReadPatchService("wow_beta_cdns_2016.txt")), kErrorSuccess);

@@ -151,8 +151,9 @@ TEST_F(BundleWriterTest, LeavesOutputsThatAreNotRegularFilesAlone) {
   fs::create_symlink("fifo", folder_.path() / "link-to-fifo");
   nodes.push_back({"link-to-fifo", "symlink"});
   for (const auto& [name, kind] : nodes) {
+    const std::string path = folder_.File(name);  // clang 14 lambdas cannot capture a binding
     EXPECT_EQ(test::FailureMessage([&] {
-                WriteBundle(folder_.File(name), {{"a", "b"}});
+                WriteBundle(path, {{"a", "b"}});
               }),
               "Cannot create output bundle")
         << name;
