@@ -75,7 +75,8 @@ testkit::InstallationPlan MakePlan(size_t archives, testkit::StoredFile& small) 
 uint64_t BytesBelow(const fs::path& folder) {
   uint64_t total = 0;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file() && entry.path().filename() != "versions") total += entry.file_size();
+    if (entry.is_regular_file() && entry.path().filename() != "versions")
+      total += entry.file_size();
   }
   return total;
 }
@@ -138,8 +139,7 @@ int main(int argc, char** argv) {
   testkit::StoredFile small;
   testkit::InstallationPlan plan = MakePlan(options.archives, small);
   test::LoopbackServer server(
-      "cdn_server.py",
-      {"--root", temp / "cdn", "--delay-ms", std::to_string(options.delayMs)});
+      "cdn_server.py", {"--root", temp / "cdn", "--delay-ms", std::to_string(options.delayMs)});
   plan.cdn.hosts = server.HostPort();
   testkit::CdnTree tree = testkit::WriteCdnTree(temp.path() / "cdn", plan);
   std::printf("online storage: %zu archive indexes, first archive %.1f MiB, %d ms per answer\n",

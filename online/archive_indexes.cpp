@@ -100,8 +100,8 @@ class ArchiveIndexLoader {
     if (!storage_.IsOnline()) return Complete(item, kErrorFileNotFound);
     const std::string& base = storage_.dataPath.empty() ? storage_.rootPath : storage_.dataPath;
     std::string remote;
-    if (uint32_t error = PrepareCdnDownload(storage_, base, kCdnData, key, kIndexExtension,
-                                              item.path, remote)) {
+    if (uint32_t error =
+            PrepareCdnDownload(storage_, base, kCdnData, key, kIndexExtension, item.path, remote)) {
       return Complete(item, error);
     }
     item.download = std::make_unique<CdnDownload>(hosts_, remote, std::nullopt, item.path, true);
@@ -186,9 +186,13 @@ class ArchiveIndexLoader {
 
 }  // namespace
 
-void SetArchiveIndexFetchesInFlight(size_t count) { g_fetchesInFlight = std::max<size_t>(count, 1); }
+void SetArchiveIndexFetchesInFlight(size_t count) {
+  g_fetchesInFlight = std::max<size_t>(count, 1);
+}
 
-size_t ArchiveIndexFetchesInFlight() { return g_fetchesInFlight; }
+size_t ArchiveIndexFetchesInFlight() {
+  return g_fetchesInFlight;
+}
 
 uint32_t LoadArchiveIndexes(TCascStorage& storage) {
   storage.remoteArchives = std::make_unique<RemoteArchiveMap>();

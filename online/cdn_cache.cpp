@@ -149,8 +149,8 @@ uint32_t PrepareCdnDownload(const TCascStorage& storage, std::string_view base, 
   return PrepareNamed(storage, base, kind, name, name, localPath, remotePath);
 }
 
-uint32_t FetchCdnFile(TCascStorage& storage, std::string_view base, uint32_t kind,
-                      const Key16& key, std::string_view extension, std::string& localPath) {
+uint32_t FetchCdnFile(TCascStorage& storage, std::string_view base, uint32_t kind, const Key16& key,
+                      std::string_view extension, std::string& localPath) {
   std::string name = KeyName(key, extension);
   return FetchNamed(storage, base, kind, name, name, std::nullopt, localPath);
 }

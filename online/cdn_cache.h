@@ -70,10 +70,10 @@ bool FindCachedCdnFile(std::string_view base, uint32_t kind, const Key16& key,
 // Where an encoded file of an online storage was put.
 struct OnlineEncodedFile {
   std::string localPath;
-  bool archivePiece = false;  // the file is a piece of a remote archive
-  uint32_t archiveIndex = 0;  // for a piece: the archive's place in the list
-  uint64_t archiveOffset = 0; // for a piece: where it starts in the archive
-  uint32_t encodedSize = 0;   // for a piece: its size
+  bool archivePiece = false;   // the file is a piece of a remote archive
+  uint32_t archiveIndex = 0;   // for a piece: the archive's place in the list
+  uint64_t archiveOffset = 0;  // for a piece: where it starts in the archive
+  uint32_t encodedSize = 0;    // for a piece: its size
 };
 
 // Fetches the encoded file of `ekey`: a piece of the remote archive that the

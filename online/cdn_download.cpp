@@ -17,7 +17,9 @@ std::string ParentFolder(const std::string& path) {
   return separator == std::string::npos ? std::string() : path.substr(0, separator);
 }
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
 
 }  // namespace
 
@@ -56,7 +58,9 @@ CdnDownload::CdnDownload(std::vector<std::string> hosts, std::string remotePath,
       localPath_(std::move(localPath)),
       deferred_(deferred) {}
 
-CdnDownload::~CdnDownload() { Discard(); }
+CdnDownload::~CdnDownload() {
+  Discard();
+}
 
 uint32_t CdnDownload::Prepare() {
   Discard();
@@ -76,7 +80,9 @@ TransferRequest CdnDownload::Request() const {
   return {url + remotePath_, range_};
 }
 
-BodySink& CdnDownload::sink() { return *sink_; }
+BodySink& CdnDownload::sink() {
+  return *sink_;
+}
 
 std::optional<uint32_t> CdnDownload::Finish(uint32_t error) {
   if (error == kErrorSuccess) {

@@ -27,7 +27,6 @@ using testkit::StoredFile;
 
 inline constexpr size_t kOnlineFileCount = 10;
 
-
 // Requests of the server's log other than those for the patch-service
 // tables: what reached the content server.
 inline std::vector<std::string> ContentRequests(const LoopbackServer& server) {
@@ -59,8 +58,8 @@ class OnlineStorageFixture : public ::testing::Test {
   void SetUp() override {
     for (size_t i = 0; i < kOnlineFileCount; ++i) {
       const uint32_t seed = static_cast<uint32_t>(i + 1);
-      StoredFile file = testkit::EncodeDemoContent(
-          testkit::DataLikeBytes(1000 + 7000 * i, seed), i % 3 == 0, seed);
+      StoredFile file = testkit::EncodeDemoContent(testkit::DataLikeBytes(1000 + 7000 * i, seed),
+                                                   i % 3 == 0, seed);
       const std::string name = "Folder\\File" + std::to_string(i) + ".dat";
       testkit::AddNamedFile(layout_, root_, name, file);
       files_[name] = std::move(file);

@@ -117,7 +117,8 @@ TEST_F(OnlineStorageTest, DownloadCutShortLeavesNoFileUnderItsName) {
   EXPECT_EQ(online.error(), kErrorFileNotFound);
   std::vector<std::string> cached = FilesBelow(temp_.path() / "cache");
   EXPECT_EQ(std::count(cached.begin(), cached.end(), encodingName), 0);
-  for (const std::string& name : cached) EXPECT_EQ(name.find(".kestrine-"), std::string::npos) << name;
+  for (const std::string& name : cached)
+    EXPECT_EQ(name.find(".kestrine-"), std::string::npos) << name;
 }
 
 // Archive indexes are fetched side by side but judged in list order.
@@ -132,8 +133,7 @@ TEST_F(OnlineStorageTest, FirstFailingArchiveInListOrderDecides) {
   layout_.cdn.faults.badIndexChecksums = {30};
   server_.reset();
   WriteStorage("cdn2");
-  EXPECT_EQ(OpenedStorage(OnlineParameters(server_->HostPort(), "b")).error(),
-            kErrorFileNotFound);
+  EXPECT_EQ(OpenedStorage(OnlineParameters(server_->HostPort(), "b")).error(), kErrorFileNotFound);
 }
 
 TEST_F(OnlineStorageTest, ProgressReportsEveryArchiveInOrderAndCancelStopsTheOpen) {

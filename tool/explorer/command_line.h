@@ -17,8 +17,8 @@ struct StorageOptions {
   std::optional<std::string> productCode;
   std::optional<std::string> listFile;
   std::vector<DecryptionKey> keys;  // --key ones first, then the keys files'
-  bool online = false;          // STORAGE's first segment is a cache folder
-  bool onlineFallback = false;  // fetch manifests missing locally
+  bool online = false;              // STORAGE's first segment is a cache folder
+  bool onlineFallback = false;      // fetch manifests missing locally
 };
 
 struct CommandLine {
