@@ -32,11 +32,8 @@ set(expected
   ${LIBDIR}/cmake/kestrine/kestrineTargets-${config}.cmake
   ${LIBDIR}/pkgconfig/kestrine.pc
   share/man/man1/kestrine.1
-  share/man/man1/kestrine-casc.1)
-# The C++ convenience header joins the C header when it exists.
-if(EXISTS "${SOURCE_DIR}/include/kestrine.hpp")
-  list(APPEND expected include/kestrine.hpp)
-endif()
+  share/man/man1/kestrine-casc.1
+  include/kestrine.hpp)
 list(SORT expected)
 
 file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE "${PREFIX}" "${PREFIX}/*")
