@@ -22,17 +22,18 @@ Md5& HasherOf(ContentKeyHash* hash) {
 
 }  // namespace
 
-extern "C" void kestrine_content_key_hash_start(KestrineContentKeyHash* hash) {
+extern "C" KESTRINE_API void kestrine_content_key_hash_start(KestrineContentKeyHash* hash) {
   if (hash != nullptr) new (hash->state) Md5();
 }
 
-extern "C" void kestrine_content_key_hash_update(KestrineContentKeyHash* hash, const void* data,
-                                                 size_t size) {
+extern "C" KESTRINE_API void kestrine_content_key_hash_update(KestrineContentKeyHash* hash,
+                                                              const void* data, size_t size) {
   if (hash == nullptr || (data == nullptr && size != 0)) return;
   HasherOf(hash).Update({static_cast<const uint8_t*>(data), size});
 }
 
-extern "C" void kestrine_content_key_hash_finish(KestrineContentKeyHash* hash, uint8_t key[16]) {
+extern "C" KESTRINE_API void kestrine_content_key_hash_finish(KestrineContentKeyHash* hash,
+                                                              uint8_t key[16]) {
   if (hash == nullptr) return;
   const Md5Digest digest = HasherOf(hash).Final();
   if (key != nullptr) std::memcpy(key, digest.data(), digest.size());

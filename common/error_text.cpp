@@ -40,18 +40,18 @@ constexpr ErrorName kErrorNames[] = {
 
 }  // namespace
 
-extern "C" const char* kestrine_error_text(uint32_t error) {
+extern "C" KESTRINE_API const char* kestrine_error_text(uint32_t error) {
   for (const ErrorName& name : kErrorNames) {
     if (name.error == error) return name.text;
   }
   return "unknown error";
 }
 
-extern "C" uint32_t kestrine_version(void) {
+extern "C" KESTRINE_API uint32_t kestrine_version(void) {
   return KESTRINE_VERSION_NUMBER;
 }
 
-extern "C" const char* kestrine_version_string(void) {
+extern "C" KESTRINE_API const char* kestrine_version_string(void) {
   return KESTRINE_VERSION_STRING;
 }
 

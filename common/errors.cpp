@@ -6,11 +6,11 @@ namespace {
 thread_local uint32_t t_lastError = kErrorSuccess;
 }
 
-extern "C" uint32_t kestrine_get_last_error(void) {
+extern "C" KESTRINE_API uint32_t kestrine_get_last_error(void) {
   return t_lastError;
 }
 
-extern "C" void kestrine_set_last_error(uint32_t error) {
+extern "C" KESTRINE_API void kestrine_set_last_error(uint32_t error) {
   t_lastError = error;
 }
 

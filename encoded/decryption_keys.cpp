@@ -47,8 +47,8 @@ void FillKnownDecryptionKeys(TCascStorage& storage) {
 
 // Adding keys while files of the storage are read on other threads is not
 // supported: readers look keys up without the lock.
-extern "C" bool kestrine_add_decryption_key(KestrineStorage* handle, uint64_t keyName,
-                                            const uint8_t key[16]) try {
+extern "C" KESTRINE_API bool kestrine_add_decryption_key(KestrineStorage* handle, uint64_t keyName,
+                                                         const uint8_t key[16]) try {
   TCascStorage* storage = StorageFromHandle(handle);
   if (storage == nullptr || key == nullptr) return FailWith(kErrorInvalidParameter);
   std::lock_guard<std::mutex> guard(storage->lock);

@@ -383,8 +383,8 @@ bool ParseFileDataIdName(const char* name, uint32_t* fileDataId) {
   return false;
 }
 
-extern "C" bool kestrine_open_file(KestrineStorage* handle, const char* name,
-                                   KestrineFile** file) try {
+extern "C" KESTRINE_API bool kestrine_open_file(KestrineStorage* handle, const char* name,
+                                                KestrineFile** file) try {
   TCascStorage* storage = StorageFromHandle(handle);
   if (storage == nullptr) return FailWith(kErrorInvalidHandle);
   if (name == nullptr || name[0] == '\0' || file == nullptr) {
@@ -402,7 +402,8 @@ extern "C" bool kestrine_open_file(KestrineStorage* handle, const char* name,
   return FailFromException(false);
 }
 
-extern "C" uint32_t kestrine_get_file_size(KestrineFile* handle, uint64_t* contentSize) try {
+extern "C" KESTRINE_API uint32_t kestrine_get_file_size(KestrineFile* handle,
+                                                        uint64_t* contentSize) try {
   TCascFile* file = FileFromHandle(handle);
   if (file == nullptr) return kErrorInvalidHandle;
   if (contentSize == nullptr) return kErrorInvalidParameter;
@@ -415,8 +416,8 @@ extern "C" uint32_t kestrine_get_file_size(KestrineFile* handle, uint64_t* conte
   return ErrorFromException();
 }
 
-extern "C" bool kestrine_read_file(KestrineFile* handle, void* buffer, uint32_t bytesToRead,
-                                   uint32_t* bytesRead) try {
+extern "C" KESTRINE_API bool kestrine_read_file(KestrineFile* handle, void* buffer,
+                                                uint32_t bytesToRead, uint32_t* bytesRead) try {
   TCascFile* file = FileFromHandle(handle);
   if (file == nullptr) return Fail(bytesRead, kErrorInvalidHandle);
   if (buffer == nullptr) return Fail(bytesRead, kErrorInvalidParameter);
@@ -425,7 +426,8 @@ extern "C" bool kestrine_read_file(KestrineFile* handle, void* buffer, uint32_t 
   return Fail(bytesRead, ErrorFromException());
 }
 
-extern "C" bool kestrine_get_file_content_key(KestrineFile* handle, uint8_t ckey[16]) try {
+extern "C" KESTRINE_API bool kestrine_get_file_content_key(KestrineFile* handle,
+                                                           uint8_t ckey[16]) try {
   TCascFile* file = FileFromHandle(handle);
   if (file == nullptr) return FailWith(kErrorInvalidHandle);
   if (ckey == nullptr) return FailWith(kErrorInvalidParameter);
@@ -438,7 +440,7 @@ extern "C" bool kestrine_get_file_content_key(KestrineFile* handle, uint8_t ckey
   return FailFromException(false);
 }
 
-extern "C" bool kestrine_close_file(KestrineFile* handle) try {
+extern "C" KESTRINE_API bool kestrine_close_file(KestrineFile* handle) try {
   TCascFile* file = FileFromHandle(handle);
   if (file == nullptr) return FailWith(kErrorInvalidHandle);
   delete file;

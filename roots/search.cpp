@@ -156,9 +156,10 @@ void FillSearchResult(TCascStorage& storage, const ContentEntry& entry, SearchRe
 }
 
 // A null mask is the mask that matches everything.
-extern "C" KestrineSearch* kestrine_search_first(KestrineStorage* storageHandle, const char* mask,
-                                                 KestrineSearchResult* result,
-                                                 const char* listFile) try {
+extern "C" KESTRINE_API KestrineSearch* kestrine_search_first(KestrineStorage* storageHandle,
+                                                              const char* mask,
+                                                              KestrineSearchResult* result,
+                                                              const char* listFile) try {
   TCascStorage* storage = StorageFromHandle(storageHandle);
   if (storage == nullptr || result == nullptr) {
     SetCascError(kErrorInvalidParameter);
@@ -178,7 +179,8 @@ extern "C" KestrineSearch* kestrine_search_first(KestrineStorage* storageHandle,
   return FailFromException<KestrineSearch*>(nullptr);
 }
 
-extern "C" bool kestrine_search_next(KestrineSearch* handle, KestrineSearchResult* result) try {
+extern "C" KESTRINE_API bool kestrine_search_next(KestrineSearch* handle,
+                                                  KestrineSearchResult* result) try {
   TCascSearch* search = SearchFromHandle(handle);
   if (search == nullptr || result == nullptr) return FailWith(kErrorInvalidParameter);
   return SearchStep(*search, *result);
@@ -186,7 +188,7 @@ extern "C" bool kestrine_search_next(KestrineSearch* handle, KestrineSearchResul
   return FailFromException(false);
 }
 
-extern "C" bool kestrine_search_close(KestrineSearch* handle) try {
+extern "C" KESTRINE_API bool kestrine_search_close(KestrineSearch* handle) try {
   TCascSearch* search = SearchFromHandle(handle);
   if (search == nullptr) return FailWith(kErrorInvalidParameter);
   delete search;

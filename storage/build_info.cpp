@@ -155,7 +155,7 @@ uint32_t TagsToLocaleMask(std::string_view tags) {
   return mask;
 }
 
-extern "C" uint32_t kestrine_locale_mask_from_code(const char* code) try {
+extern "C" KESTRINE_API uint32_t kestrine_locale_mask_from_code(const char* code) try {
   if (code == nullptr) return 0;
   auto entry = std::ranges::find(kLocaleCodes, std::string_view(code), &LocaleCode::code);
   return entry != std::end(kLocaleCodes) ? entry->bit : 0;

@@ -134,8 +134,8 @@ StorageOpenArgs EffectiveArgs(const StorageOpenArgs& caller, const ParameterSegm
 
 }  // namespace
 
-extern "C" KestrineStorage* kestrine_open_storage(const char* parameters,
-                                                  const KestrineOpenArgs* args) try {
+extern "C" KESTRINE_API KestrineStorage* kestrine_open_storage(const char* parameters,
+                                                               const KestrineOpenArgs* args) try {
   if (args == nullptr || !ArgsCover(*args, kLocalPathEnd)) {
     SetCascError(kErrorInvalidParameter);
     return nullptr;
@@ -165,7 +165,7 @@ extern "C" KestrineStorage* kestrine_open_storage(const char* parameters,
   return FailFromException<KestrineStorage*>(nullptr);
 }
 
-extern "C" bool kestrine_close_storage(KestrineStorage* handle) try {
+extern "C" KESTRINE_API bool kestrine_close_storage(KestrineStorage* handle) try {
   TCascStorage* storage = StorageFromHandle(handle);
   if (storage == nullptr) return FailWith(kErrorInvalidParameter);
   ReleaseStorage(storage);

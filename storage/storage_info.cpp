@@ -46,7 +46,8 @@ StorageInfo Describe(TCascStorage& storage) {
 
 }  // namespace
 
-extern "C" bool kestrine_get_storage_info(KestrineStorage* handle, KestrineStorageInfo* info) try {
+extern "C" KESTRINE_API bool kestrine_get_storage_info(KestrineStorage* handle,
+                                                       KestrineStorageInfo* info) try {
   TCascStorage* storage = StorageFromHandle(handle);
   if (storage == nullptr || info == nullptr || info->size < sizeof info->size) {
     return FailWith(kErrorInvalidParameter);
