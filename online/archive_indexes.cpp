@@ -65,6 +65,10 @@ class ArchiveIndexLoader {
   };
 
   RemoteArchiveMap& map() { return *storage_.remoteArchives; }
+  // Downloads go below the data directory, or the root when there is none.
+  const std::string& DownloadBase() const {
+    return storage_.dataPath.empty() ? storage_.rootPath : storage_.dataPath;
+  }
   uint32_t count() const { return static_cast<uint32_t>(items_.size()); }
   bool Stopped() const { return result_.has_value() || cancelledAt_.has_value(); }
 
@@ -98,7 +102,7 @@ class ArchiveIndexLoader {
       }
     }
     if (!storage_.IsOnline()) return Complete(item, kErrorFileNotFound);
-    const std::string& base = storage_.dataPath.empty() ? storage_.rootPath : storage_.dataPath;
+    const std::string& base = DownloadBase();
     std::string remote;
     if (uint32_t error =
             PrepareCdnDownload(storage_, base, kCdnData, key, kIndexExtension, item.path, remote)) {
@@ -163,7 +167,7 @@ class ArchiveIndexLoader {
       if (item.download && item.download->ready()) ready.push_back(item.download.get());
     }
     if (ready.empty()) return;
-    const std::string& base = storage_.dataPath.empty() ? storage_.rootPath : storage_.dataPath;
+    const std::string& base = DownloadBase();
     if (platform::SyncFileSystem(base) != kErrorSuccess) return;
     for (CdnDownload* download : ready) (void)download->CommitSynced();
   }
